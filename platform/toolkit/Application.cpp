@@ -1,0 +1,59 @@
+// Threading: GUI thread only.
+#include "platform/toolkit/Application.h"
+
+#include "platform/toolkit/Exception.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <cstdlib>
+#include <stdexcept>
+
+namespace platform {
+
+Application::Application()
+    : m_title(DefaultTitle(QCoreApplication::instance() ? QCoreApplication::applicationFilePath() : QString()))
+{
+}
+
+Application& Application::Instance()
+{
+    static Application application;
+    return application;
+}
+
+QString Application::DefaultTitle(const QString& executablePath)
+{
+    QString name = QFileInfo(executablePath).fileName();
+    const qsizetype dot = name.indexOf(QLatin1Char('.'));
+    if (dot >= 0)
+        name.truncate(dot);
+    if (name.isEmpty())
+        return name;
+    return name.left(1) + name.mid(1).toLower();
+}
+
+void Application::ProcessMessages()
+{
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+void Application::HandleException(const std::exception& error)
+{
+    const auto* own = dynamic_cast<const Exception*>(&error);
+    const QString text = own ? own->Message() : QString::fromUtf8(error.what());
+    if (m_errorBoxHook) {
+        m_errorBoxHook(m_title, text);
+        return;
+    }
+    QMessageBox box(QMessageBox::Critical, m_title, text, QMessageBox::Ok);
+    box.exec();
+}
+
+void Application::Terminate(int exitCode)
+{
+    std::_Exit(exitCode);
+}
+
+} // namespace platform

@@ -1,0 +1,63 @@
+// The application object: title, message pump, error box and process end.
+//
+// Everything here runs on the GUI thread. Handlers of components are called
+// through Application::Dispatch, which is the one place where an exception
+// that escaped program code is caught and shown in the error box, so nothing
+// ever unwinds into Qt's event loop.
+#pragma once
+
+#include <QString>
+#include <exception>
+#include <functional>
+
+namespace platform {
+
+class Application {
+public:
+    // The process-wide application object, created on first use.
+    static Application& Instance();
+
+    QString Title() const { return m_title; }
+    void SetTitle(const QString& title) { m_title = title; }
+
+    // The toolkit's default title: the executable's file name up to its first
+    // dot, with all but the first character in lower case.
+    static QString DefaultTitle(const QString& executablePath);
+
+    // Handles every message already queued, then returns. Handlers may run
+    // inside this call.
+    void ProcessMessages();
+
+    // Shows the exception's message in the error box with the application
+    // title; the message loop goes on.
+    void HandleException(const std::exception& error);
+
+    // Runs fn and routes any exception to HandleException.
+    template <typename Fn>
+    void Dispatch(Fn&& fn) noexcept
+    {
+        try {
+            fn();
+        } catch (const std::exception& error) {
+            HandleException(error);
+        } catch (...) {
+            HandleException(std::runtime_error("Unknown exception"));
+        }
+    }
+
+    // Replaces the modal error box, so tests can see what would be shown
+    // without a dialog blocking them. An empty function restores the box.
+    using ErrorBoxFn = std::function<void(const QString& title, const QString& text)>;
+    void SetErrorBoxHook(ErrorBoxFn hook) { m_errorBoxHook = std::move(hook); }
+
+    // Ends the process at once, without further handlers.
+    [[noreturn]] static void Terminate(int exitCode = 0);
+
+private:
+    Application();
+
+    QString m_title;
+    ErrorBoxFn m_errorBoxHook;
+};
+
+} // namespace platform

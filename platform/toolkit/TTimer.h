@@ -1,0 +1,37 @@
+// TTimer: a component that calls OnTimer every Interval milliseconds on the
+// GUI thread while Enabled. An interval of 0 never ticks; enabling a disabled
+// timer (or changing the interval) starts a full interval from that moment.
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+#include <functional>
+
+namespace platform {
+
+class TTimer : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(int Interval READ Interval WRITE SetInterval)
+    Q_PROPERTY(bool Enabled READ Enabled WRITE SetEnabled)
+
+public:
+    Q_INVOKABLE explicit TTimer(QObject* owner = nullptr);
+
+    int Interval() const { return m_interval; }
+    void SetInterval(int milliseconds);
+
+    bool Enabled() const { return m_enabled; }
+    void SetEnabled(bool enabled);
+
+    std::function<void(QObject* Sender)> OnTimer;
+
+private:
+    void UpdateTimer();
+    void Tick();
+
+    QTimer m_timer;
+    int m_interval = 1000;
+    bool m_enabled = true;
+};
+
+} // namespace platform

@@ -1,0 +1,106 @@
+#include "platform/toolkit/Application.h"
+#include "platform/toolkit/Exception.h"
+#include "platform/toolkit/NotifyWindow.h"
+#include "tests/support/EventLoop.h"
+
+#include <gtest/gtest.h>
+#include <memory>
+#include <thread>
+#include <vector>
+
+using platform::NotifyWindow;
+
+namespace {
+
+struct Recorder {
+    std::vector<std::tuple<unsigned, platform::WPARAM, platform::LPARAM>> seen;
+    NotifyWindow::Handler handler()
+    {
+        return [this](unsigned m, platform::WPARAM w, platform::LPARAM l) {
+            seen.emplace_back(m, w, l);
+            return platform::LRESULT{0};
+        };
+    }
+};
+
+} // namespace
+
+TEST(NotifyWindow, PostsFromManyThreadsArriveInPerThreadOrderOnGuiThread)
+{
+    Recorder rec;
+    NotifyWindow window(rec.handler());
+    const auto guiThread = std::this_thread::get_id();
+    std::thread::id handlerThread;
+    NotifyWindow probe([&](unsigned, platform::WPARAM, platform::LPARAM) {
+        handlerThread = std::this_thread::get_id();
+        return platform::LRESULT{0};
+    });
+
+    std::vector<std::thread> posters;
+    for (int t = 0; t < 4; ++t)
+        posters.emplace_back([&, t] {
+            for (int i = 0; i < 500; ++i)
+                NotifyWindow::Post(window.Handle(), platform::WM_USER + t, i, 0);
+            NotifyWindow::Post(probe.Handle(), 1, 0, 0);
+        });
+    for (auto& p : posters)
+        p.join();
+
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return rec.seen.size() == 2000; }));
+    std::vector<int> next(4, 0);
+    for (const auto& [m, w, l] : rec.seen) {
+        const int t = int(m - platform::WM_USER);
+        ASSERT_EQ(int(w), next[t]) << "messages of one poster were reordered";
+        ++next[t];
+    }
+    testsupport::Pump(20);
+    EXPECT_EQ(handlerThread, guiThread);
+}
+
+TEST(NotifyWindow, MessagesQueuedForADestroyedWindowAreDropped)
+{
+    Recorder rec;
+    auto window = std::make_unique<NotifyWindow>(rec.handler());
+    const auto handle = window->Handle();
+    EXPECT_TRUE(NotifyWindow::Post(handle, 1, 2, 3));
+    window.reset();
+    EXPECT_FALSE(NotifyWindow::Post(handle, 1, 2, 3));
+    testsupport::Pump(20);
+    EXPECT_TRUE(rec.seen.empty());
+
+    // A new window never inherits the dead handle.
+    NotifyWindow other(rec.handler());
+    EXPECT_NE(other.Handle(), handle);
+}
+
+TEST(NotifyWindow, ExceptionFromHandlerReachesErrorBoxAndDeliveryGoesOn)
+{
+    auto& app = platform::Application::Instance();
+    app.SetTitle("Sendolin Client");
+    std::vector<std::pair<QString, QString>> boxes;
+    app.SetErrorBoxHook([&](const QString& title, const QString& text) { boxes.emplace_back(title, text); });
+
+    int handled = 0;
+    NotifyWindow window([&](unsigned m, platform::WPARAM, platform::LPARAM) -> platform::LRESULT {
+        ++handled;
+        if (m == 1)
+            throw platform::Exception("kaputt");
+        return 0;
+    });
+    NotifyWindow::Post(window.Handle(), 1, 0, 0);
+    NotifyWindow::Post(window.Handle(), 2, 0, 0);
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return handled == 2; }));
+    app.SetErrorBoxHook({});
+
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].first, "Sendolin Client");
+    EXPECT_EQ(boxes[0].second, "kaputt");
+}
+
+TEST(Application, DefaultTitleIsFileNameUpToFirstDotWithTailLowered)
+{
+    using platform::Application;
+    EXPECT_EQ(Application::DefaultTitle("/opt/x/SendolinClient"), "Sendolinclient");
+    EXPECT_EQ(Application::DefaultTitle("/opt/x.y/SendolinClient.bin.old"), "Sendolinclient");
+    EXPECT_EQ(Application::DefaultTitle("/opt/x/.hidden"), "");
+}
