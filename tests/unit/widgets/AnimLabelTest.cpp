@@ -1,0 +1,151 @@
+#include "platform/toolkit/TTimer.h"
+#include "tests/support/EventLoop.h"
+#include "widgets/AnimLabel.h"
+
+#include <QFontInfo>
+#include <QStringList>
+#include <gtest/gtest.h>
+
+namespace {
+
+const QString Gap(10, QLatin1Char(' '));
+
+// The captions a viewer sees for the first `steps` steps after StartScroll.
+QStringList Steps(TAnimLabel& label, int steps)
+{
+    QStringList seen{label.Caption()};
+    for (int i = 0; i < steps; ++i) {
+        label.ScrollStep();
+        seen << label.Caption();
+    }
+    return seen;
+}
+
+} // namespace
+
+TEST(TAnimLabel, NewLabelIsBlankWithoutTimer)
+{
+    TAnimLabel label;
+    EXPECT_TRUE(label.OriginalCaption().isEmpty());
+    EXPECT_EQ(label.Intervall(), 0);
+    EXPECT_FALSE(label.BuiltinTimer());
+    EXPECT_EQ(label.StepTimer(), nullptr);
+    label.ScrollStep(); // an empty caption must not be rotated into garbage
+    EXPECT_TRUE(label.Caption().isEmpty());
+    label.SetCaption("left by the form");
+    label.StopScroll();
+    EXPECT_TRUE(label.Caption().isEmpty());
+    EXPECT_EQ(label.StepTimer(), nullptr) << "StopScroll created a timer";
+}
+
+TEST(TAnimLabel, RotatesLeftOneCharacterPerStepAndCyclesAfterTextPlusGap)
+{
+    TAnimLabel label;
+    label.SetOriginalCaption("ABC");
+    label.StartScroll();
+    const QStringList seen = Steps(label, 13);
+    EXPECT_EQ(seen[0], "ABC" + Gap);
+    EXPECT_EQ(seen[1], "BC" + Gap + "A");
+    EXPECT_EQ(seen[2], "C" + Gap + "AB");
+    EXPECT_EQ(seen[3], Gap + "ABC");
+    for (int k = 1; k < 13; ++k)
+        EXPECT_NE(seen[k], seen[0]) << "cycle closed early at step " << k;
+    EXPECT_EQ(seen[13], seen[0]) << "a full cycle is text length + 10 steps";
+    EXPECT_EQ(label.OriginalCaption(), "ABC") << "scrolling changed the source text";
+}
+
+TEST(TAnimLabel, EmptyAndSingleCharacterTextsStayStable)
+{
+    TAnimLabel label;
+    label.StartScroll();
+    for (const QString& caption : Steps(label, 3))
+        EXPECT_EQ(caption, Gap);
+
+    TAnimLabel one;
+    one.SetOriginalCaption("X");
+    one.StartScroll();
+    one.SetCaption("X"); // a one-character caption rotates onto itself
+    one.ScrollStep();
+    EXPECT_EQ(one.Caption(), "X");
+}
+
+TEST(TAnimLabel, StopScrollBlanksAndStepsStayBlankUntilRestart)
+{
+    TAnimLabel label;
+    label.SetOriginalCaption("Radio");
+    label.StartScroll();
+    label.ScrollStep();
+    label.StopScroll();
+    EXPECT_TRUE(label.Caption().isEmpty());
+    label.ScrollStep();
+    EXPECT_TRUE(label.Caption().isEmpty());
+    EXPECT_EQ(label.OriginalCaption(), "Radio") << "StopScroll must keep the source text";
+    label.StartScroll();
+    EXPECT_EQ(label.Caption(), "Radio" + Gap);
+}
+
+TEST(TAnimLabel, RepeatedStartScrollRestartsWithTheSameSingleTimer)
+{
+    TAnimLabel label;
+    label.SetOriginalCaption("News");
+    label.StartScroll();
+    const platform::TTimer* first = label.StepTimer();
+    ASSERT_NE(first, nullptr);
+    label.ScrollStep();
+    label.ScrollStep();
+    label.StartScroll();
+    EXPECT_EQ(label.Caption(), "News" + Gap) << "restart did not begin at the first character";
+    EXPECT_EQ(label.StepTimer(), first);
+    EXPECT_EQ(label.findChildren<platform::TTimer*>().size(), 1);
+}
+
+TEST(TAnimLabel, StepTimerFollowsBuiltinTimerAndIntervall)
+{
+    TAnimLabel label;
+    label.SetOriginalCaption("AB");
+    label.SetIntervall(100);
+    label.StartScroll();
+    EXPECT_FALSE(label.StepTimer()->Enabled()) << "an externally stepped label ran its own timer";
+    EXPECT_EQ(label.StepTimer()->Interval(), 100);
+
+    label.SetBuiltinTimer(true);
+    label.SetIntervall(20);
+    label.StartScroll();
+    EXPECT_TRUE(label.StepTimer()->Enabled());
+    EXPECT_EQ(label.StepTimer()->Interval(), 20);
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return label.Caption() != "AB" + Gap; }))
+        << "the builtin timer never stepped the label";
+
+    label.StopScroll();
+    EXPECT_FALSE(label.StepTimer()->Enabled());
+}
+
+TEST(TAnimLabel, IntervallZeroNeverStepsEvenWithBuiltinTimer)
+{
+    TAnimLabel label;
+    label.SetOriginalCaption("Still");
+    label.SetBuiltinTimer(true);
+    label.StartScroll();
+    testsupport::Pump(100);
+    EXPECT_EQ(label.Caption(), "Still" + Gap);
+}
+
+TEST(TAnimLabel, AmpersandIsShownLiterally)
+{
+    TAnimLabel label;
+    label.SetOriginalCaption("Rock & Roll");
+    label.StartScroll();
+    EXPECT_EQ(label.textFormat(), Qt::PlainText);
+    EXPECT_TRUE(label.Caption().startsWith("Rock & Roll"));
+}
+
+TEST(TAnimLabel, CourierNewResolvesToAMonospacedFace)
+{
+    TAnimLabel label;
+    QFont font(QStringLiteral("Courier New"));
+    font.setPixelSize(15);
+    font.setBold(true);
+    label.setFont(font);
+    const QFontInfo info(label.font());
+    EXPECT_TRUE(info.fixedPitch()) << "resolved to " << info.family().toStdString();
+}

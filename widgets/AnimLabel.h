@@ -1,0 +1,53 @@
+// TAnimLabel: a text label that shows OriginalCaption as a ticker. Each step
+// rotates the visible caption left by one character; StartScroll rebuilds it
+// from OriginalCaption followed by a ten-space gap, StopScroll blanks it.
+//
+// Threading: GUI thread only. The label either steps itself with its own
+// timer (BuiltinTimer true) or is stepped from outside (the main window's
+// scroll timer); the own timer is created on the first StartScroll and then
+// lives as long as the label.
+#pragma once
+
+#include <QLabel>
+#include <QString>
+
+namespace platform {
+class TTimer;
+}
+
+class TAnimLabel : public QLabel {
+    Q_OBJECT
+    Q_PROPERTY(QString Caption READ Caption WRITE SetCaption)
+    Q_PROPERTY(QString OriginalCaption READ OriginalCaption WRITE SetOriginalCaption)
+    Q_PROPERTY(int Intervall READ Intervall WRITE SetIntervall)
+    Q_PROPERTY(bool BuiltinTimer READ BuiltinTimer WRITE SetBuiltinTimer)
+
+public:
+    Q_INVOKABLE explicit TAnimLabel(QWidget* parent = nullptr);
+
+    // The visible text; the animation works on it alone.
+    QString Caption() const { return text(); }
+    void SetCaption(const QString& caption) { setText(caption); }
+
+    QString OriginalCaption() const { return m_originalCaption; }
+    void SetOriginalCaption(const QString& caption) { m_originalCaption = caption; }
+
+    int Intervall() const { return m_intervall; }
+    void SetIntervall(int milliseconds) { m_intervall = milliseconds; }
+
+    bool BuiltinTimer() const { return m_builtinTimer; }
+    void SetBuiltinTimer(bool builtin) { m_builtinTimer = builtin; }
+
+    void StartScroll();
+    void ScrollStep();
+    void StopScroll();
+
+    // The label's own step timer, or null before the first StartScroll.
+    const platform::TTimer* StepTimer() const { return m_stepTimer; }
+
+private:
+    platform::TTimer* m_stepTimer = nullptr;
+    QString m_originalCaption;
+    int m_intervall = 0;
+    bool m_builtinTimer = false;
+};
