@@ -1,0 +1,78 @@
+#include "EncodedSource.h"
+
+#include "Mp3FileSource.h"
+
+#include <stdexcept>
+
+namespace station {
+
+namespace {
+constexpr int ChunkFrames = 1152;
+}
+
+EncodedSource::EncodedSource(std::unique_ptr<PcmSignal> signal, const StationFormat& format)
+    : signal_(std::move(signal))
+    , lame_(lame_init())
+{
+    if (!lame_)
+        throw std::runtime_error("the MP3 encoder cannot be started");
+    lame_global_flags* l = lame_.get();
+    lame_set_in_samplerate(l, signal_->SampleRate());
+    lame_set_num_channels(l, signal_->Channels());
+    lame_set_out_samplerate(l, format.sampleRate);
+    lame_set_mode(l, format.channels == 1 ? MONO : JOINT_STEREO);
+    lame_set_VBR(l, vbr_off);
+    lame_set_brate(l, format.bitrateKbps);
+    lame_set_bWriteVbrTag(l, 0); // a live stream has no length to announce
+    if (lame_init_params(l) < 0)
+        throw std::runtime_error("the MP3 encoder does not support " + std::to_string(format.sampleRate)
+                                 + " Hz at " + std::to_string(format.bitrateKbps) + " kbit/s");
+    pcm_.resize(std::size_t(ChunkFrames) * signal_->Channels());
+    mp3_.resize(ChunkFrames * 5 / 4 + 7200); // LAME's worst case for one chunk
+
+    while (!(pending_ = splitter_.Next()))
+        EncodeMore();
+    format_ = pending_->header;
+}
+
+void EncodedSource::EncodeMore()
+{
+    signal_->Read(pcm_.data(), ChunkFrames);
+    const int bytes = signal_->Channels() == 2
+        ? lame_encode_buffer_interleaved(lame_.get(), pcm_.data(), ChunkFrames, mp3_.data(), int(mp3_.size()))
+        : lame_encode_buffer(lame_.get(), pcm_.data(), pcm_.data(), ChunkFrames, mp3_.data(), int(mp3_.size()));
+    if (bytes < 0)
+        throw std::runtime_error("the MP3 encoder failed with code " + std::to_string(bytes));
+    splitter_.Push(std::string_view(reinterpret_cast<const char*>(mp3_.data()), std::size_t(bytes)));
+}
+
+AudioFrame EncodedSource::Next()
+{
+    std::optional<Frame> frame = std::move(pending_);
+    pending_.reset();
+    while (!frame) {
+        EncodeMore();
+        frame = splitter_.Next();
+    }
+    return {std::make_shared<const std::string>(std::move(frame->bytes)), frame->header.Seconds()};
+}
+
+std::unique_ptr<AudioSource> MakeSource(const std::string& spec, const StationFormat& format)
+{
+    auto endsWith = [&](std::string_view suffix) {
+        return spec.size() > suffix.size() && spec.compare(spec.size() - suffix.size(), suffix.size(), suffix) == 0;
+    };
+    if (spec == "tone")
+        return std::make_unique<EncodedSource>(std::make_unique<ToneSignal>(format.sampleRate, format.channels), format);
+    if (spec == "melody")
+        return std::make_unique<EncodedSource>(std::make_unique<MelodySignal>(format.sampleRate, format.channels), format);
+    if (endsWith(".wav") || endsWith(".WAV"))
+        return std::make_unique<EncodedSource>(std::make_unique<WavSignal>(spec), format);
+    if (endsWith(".mp3") || endsWith(".MP3"))
+        return std::make_unique<Mp3FileSource>(std::vector<std::string>{spec}, format);
+    if (endsWith(".m3u") || endsWith(".M3U"))
+        return std::make_unique<Mp3FileSource>(Mp3FileSource::ReadPlaylist(spec), format);
+    throw std::runtime_error("unknown source '" + spec + "' (tone, melody, or a .mp3, .m3u or .wav file)");
+}
+
+} // namespace station
