@@ -242,9 +242,9 @@ FrameSplitter::TagResult FrameSplitter::SkipTag()
     if (available < 128)
         return TagResult::Incomplete;
     const std::string_view tag = std::string_view(buffer_).substr(pos_, 128);
-    if (const std::string t = JoinTitle(TrimmedField(tag.substr(33, 30)), TrimmedField(tag.substr(3, 30)));
-        !t.empty())
-        title_ = t;
+    // ID3v1 fields are short and often truncated: they only stand in for a missing ID3v2 title.
+    if (title_.empty())
+        title_ = JoinTitle(TrimmedField(tag.substr(33, 30)), TrimmedField(tag.substr(3, 30)));
     pos_ += 128;
     skipped_ += 128;
     return TagResult::Skipped;
