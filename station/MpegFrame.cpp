@@ -188,29 +188,30 @@ FrameSplitter::Step FrameSplitter::TryFrame(Frame& out)
     }
     const auto header = ParseFrameHeader(Bytes(buffer_, pos_));
     if (!header) {
-        ++pos_;
-        ++skipped_;
+        SkipByte();
         return Step::Skipped;
     }
+    // A frame right after the previous one of the same stream is trusted;
+    // after anything else the next header must confirm it.
+    const bool trusted = last_ && last_->SameStream(*header);
     const std::size_t end = pos_ + header->frameBytes;
-    if (end > buffer_.size() || (end + 4 > buffer_.size() && !finished_)) {
+    if (end > buffer_.size() || (end + 4 > buffer_.size() && !finished_ && !trusted)) {
         if (!finished_)
             return Step::NeedMore;
-        ++pos_;
-        ++skipped_;
+        SkipByte();
         return Step::Skipped;
     }
-    if (end + 4 <= buffer_.size() && buffer_.compare(end, 3, "ID3") != 0
+    if (!trusted && end + 4 <= buffer_.size() && buffer_.compare(end, 3, "ID3") != 0
         && buffer_.compare(end, 3, "TAG") != 0) {
         const auto following = ParseFrameHeader(Bytes(buffer_, end));
         if (!following || !following->SameStream(*header)) {
-            ++pos_;
-            ++skipped_;
+            SkipByte();
             return Step::Skipped;
         }
     }
     std::string bytes = buffer_.substr(pos_, header->frameBytes);
     pos_ = end;
+    last_ = header;
     if (IsVbrHeaderFrame(bytes, *header)) {
         skipped_ += bytes.size();
         return Step::Skipped;
@@ -248,6 +249,13 @@ FrameSplitter::TagResult FrameSplitter::SkipTag()
     pos_ += 128;
     skipped_ += 128;
     return TagResult::Skipped;
+}
+
+void FrameSplitter::SkipByte()
+{
+    ++pos_;
+    ++skipped_;
+    last_.reset();
 }
 
 void FrameSplitter::Compact()

@@ -59,12 +59,14 @@ private:
     enum class TagResult { Skipped, Incomplete, NotATag };
     Step TryFrame(Frame& out);
     TagResult SkipTag();
+    void SkipByte();
     void Compact();
 
     std::string buffer_;
     std::size_t pos_ = 0;
     std::size_t skipped_ = 0;
     bool finished_ = false;
+    std::optional<FrameHeader> last_; // the frame that ended at pos_, if any
     std::string title_;
 };
 
