@@ -28,6 +28,7 @@ public:
     quint16 DirectoryPort() const { return directoryPort_; }
     QString Log() const;
     QString Stdout() const { return stdout_; }
+    qint64 ProcessId() const { return process_.processId(); }
 
     static QString BinaryPath();
 
