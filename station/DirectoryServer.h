@@ -39,6 +39,7 @@ private:
     void Accept();
 
     asio::ip::tcp::acceptor acceptor_;
+    asio::steady_timer retry_;
     const std::vector<DirectoryEntry> entries_;
 };
 

@@ -10,6 +10,7 @@
 
 #include <sys/resource.h>
 
+#include <csignal>
 #include <cstdio>
 #include <iostream>
 
@@ -47,6 +48,7 @@ int main(int argc, char** argv)
     }
 
     RaiseDescriptorLimit();
+    std::signal(SIGPIPE, SIG_IGN); // a listener that vanishes is an error code, not a signal
     try {
         asio::io_context io;
         const station::StationFormat format;
