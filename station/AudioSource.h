@@ -39,6 +39,6 @@ public:
 // Builds the source named on the command line: "tone", "melody", or a path
 // ending in .mp3, .m3u or .wav. Throws std::runtime_error with a message fit
 // for the user when the source cannot be used.
-std::unique_ptr<AudioSource> MakeSource(const std::string& spec, const StationFormat& format);
+std::unique_ptr<AudioSource> MakeSource(const std::string& name, const StationFormat& format);
 
 } // namespace station

@@ -2,6 +2,7 @@
 
 #include "Mp3FileSource.h"
 
+#include <cctype>
 #include <stdexcept>
 
 namespace station {
@@ -57,22 +58,28 @@ AudioFrame EncodedSource::Next()
     return {std::make_shared<const std::string>(std::move(frame->bytes)), frame->header.Seconds()};
 }
 
-std::unique_ptr<AudioSource> MakeSource(const std::string& spec, const StationFormat& format)
+std::unique_ptr<AudioSource> MakeSource(const std::string& name, const StationFormat& format)
 {
     auto endsWith = [&](std::string_view suffix) {
-        return spec.size() > suffix.size() && spec.compare(spec.size() - suffix.size(), suffix.size(), suffix) == 0;
+        if (name.size() <= suffix.size())
+            return false;
+        for (std::size_t i = 0; i < suffix.size(); ++i) {
+            if (std::tolower(static_cast<unsigned char>(name[name.size() - suffix.size() + i])) != suffix[i])
+                return false;
+        }
+        return true;
     };
-    if (spec == "tone")
+    if (name == "tone")
         return std::make_unique<EncodedSource>(std::make_unique<ToneSignal>(format.sampleRate, format.channels), format);
-    if (spec == "melody")
+    if (name == "melody")
         return std::make_unique<EncodedSource>(std::make_unique<MelodySignal>(format.sampleRate, format.channels), format);
-    if (endsWith(".wav") || endsWith(".WAV"))
-        return std::make_unique<EncodedSource>(std::make_unique<WavSignal>(spec), format);
-    if (endsWith(".mp3") || endsWith(".MP3"))
-        return std::make_unique<Mp3FileSource>(std::vector<std::string>{spec}, format);
-    if (endsWith(".m3u") || endsWith(".M3U"))
-        return std::make_unique<Mp3FileSource>(Mp3FileSource::ReadPlaylist(spec), format);
-    throw std::runtime_error("unknown source '" + spec + "' (tone, melody, or a .mp3, .m3u or .wav file)");
+    if (endsWith(".wav"))
+        return std::make_unique<EncodedSource>(std::make_unique<WavSignal>(name), format);
+    if (endsWith(".mp3"))
+        return std::make_unique<Mp3FileSource>(std::vector<std::string>{name}, format);
+    if (endsWith(".m3u"))
+        return std::make_unique<Mp3FileSource>(Mp3FileSource::ReadPlaylist(name), format);
+    throw std::runtime_error("unknown source '" + name + "' (tone, melody, or a .mp3, .m3u or .wav file)");
 }
 
 } // namespace station

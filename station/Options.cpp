@@ -2,6 +2,7 @@
 
 #include "Text.h"
 
+#include <cctype>
 #include <charconv>
 #include <cmath>
 
@@ -29,6 +30,19 @@ std::string WireText(const std::string& option, const std::string& utf8)
     return Utf8ToCp1252(utf8);
 }
 
+bool IsSourceName(const std::string& source)
+{
+    if (source == "tone" || source == "melody")
+        return true;
+    const std::size_t dot = source.rfind('.');
+    if (dot == std::string::npos || dot == 0 || source[dot - 1] == '/')
+        return false;
+    std::string extension = source.substr(dot);
+    for (char& c : extension)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return extension == ".mp3" || extension == ".m3u" || extension == ".wav";
+}
+
 } // namespace
 
 HostPort ParseHostPort(const std::string& text)
@@ -42,7 +56,10 @@ HostPort ParseHostPort(const std::string& text)
     const auto [end, ec] = std::from_chars(first, last, port);
     if (first == last || ec != std::errc() || end != last || port > 65535)
         throw UsageError("'" + text + "' has no valid port (0 to 65535)");
-    return {text.substr(0, colon), static_cast<unsigned short>(port)};
+    std::string host = text.substr(0, colon);
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']') // [::1]:6565
+        host = host.substr(1, host.size() - 2);
+    return {host, static_cast<unsigned short>(port)};
 }
 
 Options ParseOptions(const std::vector<std::string>& args)
@@ -64,6 +81,8 @@ Options ParseOptions(const std::vector<std::string>& args)
             if (o.name.size() > 255)
                 throw UsageError("--name: at most 255 characters");
         } else if (option == "--source") {
+            if (!IsSourceName(value))
+                throw UsageError("--source: '" + value + "' is not tone, melody, or a .mp3, .m3u or .wav file");
             o.source = value;
         } else if (option == "--info") {
             o.infoTexts.push_back(WireText(option, value));

@@ -149,7 +149,8 @@ TEST(StationPeerTest, ChattyListenerCannotDisturbTheStation)
 TEST(StationCommandLineTest, BadArgumentsExitWithCodeTwoAndOneLine)
 {
     const QStringList bad[] = {{"--listen", "nowhere"}, {"--listen", "1.2.3.4:70000"}, {"--burst", "x"},
-                               {"--bogus"}, {"--queue"}, {"--list", "no-comma"}, {"--max-listeners", "0"}};
+                               {"--bogus"}, {"--queue"}, {"--list", "no-comma"}, {"--max-listeners", "0"},
+                               {"--source", "noise"}};
     for (const QStringList& args : bad) {
         QProcess process;
         process.start(StationProcess::BinaryPath(), args);

@@ -37,6 +37,8 @@ TEST(StationOptionsTest, DefaultsAndRepeatedOptions)
     EXPECT_EQ(o.listed[0].name, "x,y");
     EXPECT_EQ(o.name, "Z\xFCrich");
     EXPECT_DOUBLE_EQ(o.burstSeconds, 0.5);
+    EXPECT_EQ(ParseOptions({"--source", "/music/Song.MP3"}).source, "/music/Song.MP3");
+    EXPECT_EQ(ParseOptions({"--listen", "[::1]:7000"}).listen.host, "::1");
 }
 
 TEST(StationOptionsTest, BadValuesAreUsageErrors)
@@ -45,7 +47,8 @@ TEST(StationOptionsTest, BadValuesAreUsageErrors)
         {"--listen", "6565"}, {"--listen", ":6565"}, {"--listen", "h:"}, {"--listen", "h:-1"},
         {"--listen", "h:65536"}, {"--queue", "0"}, {"--burst", "-1"}, {"--burst", "nan"},
         {"--name", std::string(300, 'n')}, {"--info", "two\nlines"}, {"--list", ",x"}, {"--list", "a,"},
-        {"--max-listeners", "many"}, {"stray"}, {"--name"}};
+        {"--max-listeners", "many"}, {"stray"}, {"--name"}, {"--source", "noise"}, {"--source", "song.ogg"},
+        {"--source", "dir/.mp3"}};
     for (const auto& args : bad)
         EXPECT_THROW(ParseOptions(args), UsageError) << args[0] << " " << (args.size() > 1 ? args[1] : "");
 }
