@@ -19,7 +19,9 @@ EncodedSource::EncodedSource(std::unique_ptr<PcmSignal> signal, const StationFor
         throw std::runtime_error("the MP3 encoder cannot be started");
     lame_global_flags* l = lame_.get();
     lame_set_in_samplerate(l, signal_->SampleRate());
-    lame_set_num_channels(l, signal_->Channels());
+    // LAME is always fed stereo: a mono signal is widened, and LAME itself
+    // mixes down when the station sends mono.
+    lame_set_num_channels(l, 2);
     lame_set_out_samplerate(l, format.sampleRate);
     lame_set_mode(l, format.channels == 1 ? MONO : JOINT_STEREO);
     lame_set_VBR(l, vbr_off);
@@ -28,7 +30,7 @@ EncodedSource::EncodedSource(std::unique_ptr<PcmSignal> signal, const StationFor
     if (lame_init_params(l) < 0)
         throw std::runtime_error("the MP3 encoder does not support " + std::to_string(format.sampleRate)
                                  + " Hz at " + std::to_string(format.bitrateKbps) + " kbit/s");
-    pcm_.resize(std::size_t(ChunkFrames) * signal_->Channels());
+    pcm_.resize(std::size_t(ChunkFrames) * 2);
     mp3_.resize(ChunkFrames * 5 / 4 + 7200); // LAME's worst case for one chunk
 
     while (!(pending_ = splitter_.Next()))
@@ -39,9 +41,12 @@ EncodedSource::EncodedSource(std::unique_ptr<PcmSignal> signal, const StationFor
 void EncodedSource::EncodeMore()
 {
     signal_->Read(pcm_.data(), ChunkFrames);
-    const int bytes = signal_->Channels() == 2
-        ? lame_encode_buffer_interleaved(lame_.get(), pcm_.data(), ChunkFrames, mp3_.data(), int(mp3_.size()))
-        : lame_encode_buffer(lame_.get(), pcm_.data(), pcm_.data(), ChunkFrames, mp3_.data(), int(mp3_.size()));
+    if (signal_->Channels() == 1) {
+        for (int i = ChunkFrames - 1; i >= 0; --i)
+            pcm_[2 * i] = pcm_[2 * i + 1] = pcm_[i];
+    }
+    const int bytes =
+        lame_encode_buffer_interleaved(lame_.get(), pcm_.data(), ChunkFrames, mp3_.data(), int(mp3_.size()));
     if (bytes < 0)
         throw std::runtime_error("the MP3 encoder failed with code " + std::to_string(bytes));
     splitter_.Push(std::string_view(reinterpret_cast<const char*>(mp3_.data()), std::size_t(bytes)));

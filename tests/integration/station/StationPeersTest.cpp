@@ -146,6 +146,30 @@ TEST(StationPeerTest, ChattyListenerCannotDisturbTheStation)
     EXPECT_GT(other.ReceiveExactly(received, sizeof(TStreamHeader) + 100, 5s), sizeof(TStreamHeader));
 }
 
+TEST(StationPeerTest, ListenersBeyondTheLimitAreRefused)
+{
+    StationProcess station({"--max-listeners", "2"});
+    ASSERT_TRUE(station.Start());
+    std::vector<TestSocket> admitted;
+    for (int i = 0; i < 2; ++i) {
+        admitted.emplace_back(station.StreamPort());
+        ASSERT_TRUE(admitted.back().Send(wire::StreamGreeting));
+        std::string header;
+        EXPECT_EQ(admitted.back().ReceiveExactly(header, sizeof(TStreamHeader), 5s), sizeof(TStreamHeader));
+    }
+    TestSocket third(station.StreamPort());
+    ASSERT_TRUE(third.Send(wire::StreamGreeting));
+    EXPECT_EQ(third.ReceiveAll(5s), "");
+
+    // A place that becomes free can be taken again.
+    admitted.pop_back();
+    std::this_thread::sleep_for(200ms);
+    TestSocket fourth(station.StreamPort());
+    ASSERT_TRUE(fourth.Send(wire::StreamGreeting));
+    std::string header;
+    EXPECT_EQ(fourth.ReceiveExactly(header, sizeof(TStreamHeader), 5s), sizeof(TStreamHeader));
+}
+
 TEST(StationCommandLineTest, BadArgumentsExitWithCodeTwoAndOneLine)
 {
     const QStringList bad[] = {{"--listen", "nowhere"}, {"--listen", "1.2.3.4:70000"}, {"--burst", "x"},

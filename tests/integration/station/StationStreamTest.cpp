@@ -11,7 +11,9 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
+#include <numbers>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -202,6 +204,45 @@ TEST_F(StationStreamTest, ToneSourceDecodesToTheSine)
     pcm.erase(pcm.begin(), pcm.begin() + rate / 4 * channels); // skip the decoder's start-up
     EXPECT_GT(fixtures::ToneShare(pcm, channels, rate, 440.0), 0.8);
     EXPECT_LT(fixtures::ToneShare(pcm, channels, rate, 660.0), 0.05);
+}
+
+TEST_F(StationStreamTest, WavFileIsResampledAndEncodedToTheStationFormat)
+{
+    // Mono 22050 Hz 16-bit: the encoder must resample and widen to 11025 Hz stereo.
+    const double frequency = 660.0;
+    const int rate = 22050;
+    std::string samples;
+    for (int i = 0; i < rate; ++i) {
+        const auto v = std::int16_t(std::lround(12000 * std::sin(2 * std::numbers::pi * frequency * i / rate)));
+        samples += char(v & 0xFF);
+        samples += char((v >> 8) & 0xFF);
+    }
+    auto le = [](std::uint32_t v, int bytes) {
+        std::string out;
+        for (int i = 0; i < bytes; ++i)
+            out += char((v >> (8 * i)) & 0xFF);
+        return out;
+    };
+    const std::string wav = "RIFF" + le(std::uint32_t(36 + samples.size()), 4) + "WAVEfmt " + le(16, 4) + le(1, 2)
+                          + le(1, 2) + le(rate, 4) + le(rate * 2, 4) + le(2, 2) + le(16, 2) + "data"
+                          + le(std::uint32_t(samples.size()), 4) + samples;
+    const std::string path = dir.filePath("tone.wav").toStdString();
+    ASSERT_TRUE(fixtures::WriteFile(path, wav));
+
+    StationProcess station({"--source", QString::fromStdString(path), "--burst", "0"});
+    ASSERT_TRUE(station.Start());
+    std::string header;
+    TestSocket socket = Listen(station.StreamPort(), header);
+    std::string audio;
+    socket.ReceiveFor(audio, 1500ms);
+    long decodedRate = 0;
+    int channels = 0;
+    std::vector<std::int16_t> pcm = fixtures::DecodeMp3(audio, decodedRate, channels);
+    ASSERT_EQ(decodedRate, 11025);
+    ASSERT_EQ(channels, 2);
+    ASSERT_GT(pcm.size(), std::size_t(decodedRate));
+    pcm.erase(pcm.begin(), pcm.begin() + decodedRate / 4 * channels);
+    EXPECT_GT(fixtures::ToneShare(pcm, channels, decodedRate, frequency), 0.8);
 }
 
 TEST_F(StationStreamTest, MelodySourceDecodesToSound)
