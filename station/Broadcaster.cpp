@@ -49,8 +49,6 @@ public:
         return true;
     }
 
-    double QueuedSeconds() const { return queuedSeconds_; }
-
     void Close()
     {
         asio::error_code ignored;

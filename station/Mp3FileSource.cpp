@@ -1,5 +1,6 @@
 #include "Mp3FileSource.h"
 
+#include "Log.h"
 #include "Text.h"
 
 #include <filesystem>
@@ -72,6 +73,11 @@ Mp3FileSource::Track Mp3FileSource::LoadTrack(const std::string& path, const Sta
     track.title = splitter.Title();
     if (track.title.empty())
         track.title = Utf8ToCp1252(std::filesystem::path(path).stem().string());
+    double seconds = 0;
+    for (const AudioFrame& f : track.frames)
+        seconds += f.seconds;
+    LogLine(path + ": " + std::to_string(track.frames.size()) + " frames, " + std::to_string(int(seconds + 0.5))
+            + " s; " + std::to_string(splitter.SkippedBytes()) + " bytes of tags and other data skipped");
     return track;
 }
 

@@ -101,8 +101,7 @@ private:
 };
 
 Station::Station(asio::io_context& io, const Options& options, std::unique_ptr<AudioSource> source)
-    : io_(io)
-    , options_(options)
+    : options_(options)
     , source_(std::move(source))
     , acceptor_(io, Resolve(io, options.listen))
     , retry_(io)

@@ -38,7 +38,6 @@ private:
     void Accept();
     void Greeted(asio::ip::tcp::socket socket, const std::string& peer, Greeting kind);
 
-    asio::io_context& io_;
     const Options options_;
     std::unique_ptr<AudioSource> source_;
     asio::ip::tcp::acceptor acceptor_;
