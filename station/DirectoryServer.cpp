@@ -2,6 +2,7 @@
 
 #include "Log.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <memory>
@@ -31,6 +32,17 @@ std::string Answer(std::string_view status, std::string_view body)
 std::string ErrorAnswer(std::string_view status)
 {
     return Answer(status, std::string(status) + "\r\n");
+}
+
+// The request line as it may appear in the log: short, and printable only.
+std::string RequestLine(std::string_view head)
+{
+    std::string line(head.substr(0, std::min<std::size_t>(head.find_first_of("\r\n"), 120)));
+    for (char& c : line) {
+        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F)
+            c = '?';
+    }
+    return line;
 }
 
 class DirectorySession : public std::enable_shared_from_this<DirectorySession> {
@@ -68,18 +80,21 @@ private:
         request_.append(chunk_.data(), n);
         const std::size_t end = DirectoryServer::HeadEnd(request_);
         if (end != std::string::npos && end <= DirectoryServer::MaxRequestBytes) {
-            Reply(DirectoryServer::Respond(std::string_view(request_).substr(0, end), entries_));
+            const std::string_view head = std::string_view(request_).substr(0, end);
+            Reply(DirectoryServer::Respond(head, entries_), RequestLine(head));
         } else if (request_.size() > DirectoryServer::MaxRequestBytes) {
-            Reply(DirectoryServer::Oversized());
+            Reply(DirectoryServer::Oversized(),
+                  "request larger than " + std::to_string(DirectoryServer::MaxRequestBytes) + " bytes");
         } else {
             ReadRequest();
         }
     }
 
-    void Reply(std::string answer)
+    // `what` names the request in the log line.
+    void Reply(std::string answer, std::string_view what)
     {
         answer_ = std::move(answer);
-        LogLine(peer_ + " directory: " + answer_.substr(9, answer_.find('\r') - 9));
+        LogLine(peer_ + " directory: " + answer_.substr(9, answer_.find('\r') - 9) + " for " + std::string(what));
         asio::async_write(socket_, asio::buffer(answer_), [self = shared_from_this()](asio::error_code ec, std::size_t) {
             if (ec) {
                 self->Close();
