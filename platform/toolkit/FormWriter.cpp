@@ -1,0 +1,161 @@
+// Stateless. The stored properties of a component are the writable, stored
+// Q_PROPERTYs declared by its own classes (Qt's own classes, whose names begin
+// with Q, contribute none) plus the control properties every widget has.
+#include "platform/toolkit/FormWriter.h"
+
+#include "platform/toolkit/ComponentRegistry.h"
+#include "platform/toolkit/FormColors.h"
+
+#include <QBuffer>
+#include <QMetaProperty>
+#include <QPixmap>
+#include <QWidget>
+
+namespace platform {
+
+namespace {
+
+QString Quote(const QString& text)
+{
+    QString out;
+    bool inQuotes = false;
+    for (const char32_t code : text.toUcs4()) {
+        if (code >= 0x20 && code != 0x7F) {
+            if (!inQuotes)
+                out += u'\'';
+            inQuotes = true;
+            if (code == u'\'')
+                out += u'\'';
+            out += QString::fromUcs4(&code, 1);
+        } else {
+            if (inQuotes)
+                out += u'\'';
+            inQuotes = false;
+            out += u'#' + QString::number(uint(code));
+        }
+    }
+    if (inQuotes)
+        out += u'\'';
+    return out.isEmpty() ? QStringLiteral("''") : out;
+}
+
+QString Hex(const QByteArray& bytes, const QString& indent)
+{
+    const QByteArray hex = bytes.toHex().toUpper();
+    if (hex.size() <= 64)
+        return u'{' + QString::fromLatin1(hex) + u'}';
+    QString out = QStringLiteral("{");
+    for (qsizetype at = 0; at < hex.size(); at += 64)
+        out += u'\n' + indent + QStringLiteral("  ") + QString::fromLatin1(hex.mid(at, 64));
+    return out + u'}';
+}
+
+QString Text(const QMetaProperty& meta, const QVariant& value, const QString& indent)
+{
+    if (meta.isEnumType()) {
+        const QMetaEnum enumerator = meta.enumerator();
+        if (enumerator.isFlag())
+            return u'[' + QString::fromLatin1(enumerator.valueToKeys(value.toInt())).replace(u'|', QStringLiteral(", ")) + u']';
+        return QString::fromLatin1(enumerator.valueToKey(value.toInt()));
+    }
+    switch (meta.metaType().id()) {
+    case QMetaType::Bool:
+        return value.toBool() ? QStringLiteral("True") : QStringLiteral("False");
+    case QMetaType::QString:
+        return Quote(value.toString());
+    case QMetaType::QStringList: {
+        QString out = QStringLiteral("(");
+        for (const QString& item : value.toStringList())
+            out += u'\n' + indent + QStringLiteral("  ") + Quote(item);
+        return out + u')';
+    }
+    case QMetaType::QByteArray:
+        return Hex(value.toByteArray(), indent);
+    case QMetaType::QColor:
+        return ColorToText(value.value<QColor>());
+    case QMetaType::QPixmap: {
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        value.value<QPixmap>().save(&buffer, "PNG");
+        return Hex(png, indent);
+    }
+    default:
+        return QString::number(value.toLongLong());
+    }
+}
+
+bool IsQtClass(const QMetaObject* meta)
+{
+    return meta->className()[0] == 'Q';
+}
+
+void WriteControl(const QWidget& widget, const QString& indent, QString& out)
+{
+    auto line = [&](const char* name, const QString& value) {
+        out += indent + QLatin1String(name) + QStringLiteral(" = ") + value + u'\n';
+    };
+    if (!widget.isWindow()) {
+        line("Left", QString::number(widget.x()));
+        line("Top", QString::number(widget.y()));
+        line("Width", QString::number(widget.width()));
+        line("Height", QString::number(widget.height()));
+        if (widget.isHidden() && widget.testAttribute(Qt::WA_WState_ExplicitShowHide))
+            line("Visible", QStringLiteral("False"));
+    }
+    if (!widget.isEnabled())
+        line("Enabled", QStringLiteral("False"));
+    if (!widget.toolTip().isEmpty())
+        line("Hint", Quote(widget.toolTip()));
+    if (widget.autoFillBackground())
+        line("Color", ColorToText(widget.palette().color(QPalette::Window)));
+    if (widget.testAttribute(Qt::WA_SetFont)) {
+        const QFont font = widget.font();
+        line("Font.Name", Quote(font.family()));
+        if (font.pixelSize() > 0)
+            line("Font.Height", QString::number(font.pixelSize()));
+        QStringList styles;
+        if (font.bold()) styles << QStringLiteral("fsBold");
+        if (font.italic()) styles << QStringLiteral("fsItalic");
+        if (font.underline()) styles << QStringLiteral("fsUnderline");
+        if (font.strikeOut()) styles << QStringLiteral("fsStrikeOut");
+        line("Font.Style", u'[' + styles.join(QStringLiteral(", ")) + u']');
+    }
+    if (widget.testAttribute(Qt::WA_SetPalette))
+        line("Font.Color", ColorToText(widget.palette().color(QPalette::WindowText)));
+}
+
+void WriteObject(const QObject& object, const QString& indent, QString& out)
+{
+    out += indent + QStringLiteral("object ") + object.objectName() + QStringLiteral(": ")
+         + ComponentClassName(*object.metaObject()) + u'\n';
+    const QString inner = indent + QStringLiteral("  ");
+    if (const auto* widget = qobject_cast<const QWidget*>(&object))
+        WriteControl(*widget, inner, out);
+    for (const QMetaObject* meta = object.metaObject(); meta && !IsQtClass(meta); meta = meta->superClass()) {
+        for (int i = meta->propertyOffset(); i < meta->propertyCount(); ++i) {
+            const QMetaProperty property = meta->property(i);
+            if (!property.isWritable() || !property.isStored())
+                continue;
+            out += inner + QLatin1String(property.name()) + QStringLiteral(" = ")
+                 + Text(property, property.read(&object), inner) + u'\n';
+        }
+    }
+    for (const QObject* child : object.children()) {
+        if (child->objectName().isEmpty() || FindClass(ComponentClassName(*child->metaObject())) != child->metaObject())
+            continue;
+        WriteObject(*child, inner, out);
+    }
+    out += indent + QStringLiteral("end\n");
+}
+
+} // namespace
+
+QByteArray FormWriter::Write(const QObject& component)
+{
+    QString out;
+    WriteObject(component, QString(), out);
+    return out.toUtf8();
+}
+
+} // namespace platform

@@ -1,0 +1,76 @@
+// GUI thread only. Handlers run through Application::Dispatch.
+#include "platform/toolkit/TForm.h"
+
+#include "platform/toolkit/Application.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QShowEvent>
+
+namespace platform {
+
+TForm::TForm(QWidget* parent) : QWidget(parent, Qt::Window)
+{
+    setAttribute(Qt::WA_DeleteOnClose, false);
+}
+
+void TForm::SetClientWidth(int width)
+{
+    setFixedWidth(width);
+}
+
+void TForm::SetClientHeight(int height)
+{
+    setFixedHeight(height);
+}
+
+void TForm::SetBorderStyle(TFormBorderStyle style)
+{
+    m_borderStyle = style;
+    setWindowFlag(Qt::FramelessWindowHint, style == bsNone);
+}
+
+void TForm::BringToFront()
+{
+    show();
+    raise();
+    activateWindow();
+}
+
+void TForm::PlaceOnFirstShow()
+{
+    if (m_placed)
+        return;
+    m_placed = true;
+    if (m_position != poScreenCenter && m_position != poDesktopCenter)
+        return;
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect area = screen->availableGeometry();
+    move(area.center() - QPoint(width() / 2, height() / 2));
+}
+
+void TForm::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (event->spontaneous())
+        return;
+    PlaceOnFirstShow();
+    if (OnShow)
+        Application::Instance().Dispatch([this] { OnShow(this); });
+}
+
+void TForm::closeEvent(QCloseEvent* event)
+{
+    TCloseAction action = caHide;
+    if (OnClose)
+        Application::Instance().Dispatch([&] { OnClose(this, action); });
+    event->accept();
+    if (Application::Instance().MainForm() == this)
+        QCoreApplication::exit(0);
+}
+
+} // namespace platform
