@@ -211,10 +211,8 @@ void TfmMain::mousePressEvent(QMouseEvent* event)
 {
     const QPoint at = event->position().toPoint();
     const bool inStrip = at.x() >= 0 && at.x() < 440 && at.y() >= 0 && at.y() < 25;
-    if (inStrip && event->button() == Qt::LeftButton && windowHandle()) {
-        windowHandle()->startSystemMove();
+    if (inStrip && event->button() == Qt::LeftButton && windowHandle() && windowHandle()->startSystemMove())
         return;
-    }
     TForm::mousePressEvent(event);
 }
 

@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QMouseEvent>
 #include <QScreen>
 #include <QShowEvent>
 
@@ -71,6 +72,24 @@ void TForm::closeEvent(QCloseEvent* event)
     event->accept();
     if (Application::Instance().MainForm() == this)
         QCoreApplication::exit(0);
+}
+
+} // namespace platform
+
+namespace platform {
+
+void TForm::mousePressEvent(QMouseEvent* event)
+{
+    m_pressed = event->button() == Qt::LeftButton;
+    QWidget::mousePressEvent(event);
+}
+
+void TForm::mouseReleaseEvent(QMouseEvent* event)
+{
+    const bool click = m_pressed && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint());
+    m_pressed = false;
+    if (click && OnClick)
+        Application::Instance().Dispatch([this] { OnClick(this); });
 }
 
 } // namespace platform

@@ -42,6 +42,9 @@ public:
     void BringToFront();
 
     std::function<void(QObject* Sender)> OnShow;
+    // A left click on the form itself: on no control, or on a control that
+    // lets clicks through (a disabled one, a picture without handlers).
+    std::function<void(QObject* Sender)> OnClick;
     // Action may be changed by the handler; the form closes whatever it says.
     enum TCloseAction { caNone, caHide, caFree, caMinimize };
     std::function<void(QObject* Sender, TCloseAction& Action)> OnClose;
@@ -49,6 +52,8 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
     void PlaceOnFirstShow();
@@ -56,6 +61,7 @@ private:
     TFormBorderStyle m_borderStyle = bsSizeable;
     TPosition m_position = poDesigned;
     bool m_placed = false;
+    bool m_pressed = false;
 };
 
 } // namespace platform
