@@ -8,6 +8,8 @@
 #include "platform/toolkit/Dialogs.h"
 
 #include <QApplication>
+#include <exception>
+#include <memory>
 
 int main(int argc, char** argv)
 {
@@ -23,6 +25,13 @@ int main(int argc, char** argv)
 
     auto& application = platform::Application::Instance();
     application.SetTitle(QStringLiteral("Sendolin Client"));
-    TfmMain fmMain;
-    return application.Run(fmMain);
+    std::unique_ptr<TfmMain> fmMain;
+    try {
+        fmMain = std::make_unique<TfmMain>();
+    } catch (const std::exception& error) {
+        // A damaged layout resource: say what is wrong instead of crashing.
+        application.HandleException(error);
+        return 1;
+    }
+    return application.Run(*fmMain);
 }

@@ -5,6 +5,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFont>
 #include <QGuiApplication>
 #include <QMouseEvent>
 #include <QScreen>
@@ -12,9 +13,34 @@
 
 namespace platform {
 
+namespace {
+
+// The forms name the classic Windows faces; these are their metric-compatible
+// stand-ins on Linux (fonts-liberation).
+void InstallFontSubstitutes()
+{
+    static const bool installed = [] {
+        QFont::insertSubstitution(QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"));
+        QFont::insertSubstitution(QStringLiteral("Arial"), QStringLiteral("Liberation Sans"));
+        QFont::insertSubstitution(QStringLiteral("Courier New"), QStringLiteral("Liberation Mono"));
+        return true;
+    }();
+    Q_UNUSED(installed);
+}
+
+} // namespace
+
 TForm::TForm(QWidget* parent) : QWidget(parent, Qt::Window)
 {
+    InstallFontSubstitutes();
     setAttribute(Qt::WA_DeleteOnClose, false);
+}
+
+void TForm::setVisible(bool visible)
+{
+    if (visible)
+        PlaceOnFirstShow();
+    QWidget::setVisible(visible);
 }
 
 void TForm::SetClientWidth(int width)
@@ -59,7 +85,6 @@ void TForm::showEvent(QShowEvent* event)
     QWidget::showEvent(event);
     if (event->spontaneous())
         return;
-    PlaceOnFirstShow();
     if (OnShow)
         Application::Instance().Dispatch([this] { OnShow(this); });
 }

@@ -41,6 +41,9 @@ public:
     // Show, then raise and activate.
     void BringToFront();
 
+    // Places the form (on its first showing) before it appears.
+    void setVisible(bool visible) override;
+
     std::function<void(QObject* Sender)> OnShow;
     // A left click on the form itself: on no control, or on a control that
     // lets clicks through (a disabled one, a picture without handlers).

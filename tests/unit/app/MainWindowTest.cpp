@@ -10,6 +10,9 @@
 #include "tests/support/MainWindowHarness.h"
 
 #include <QDir>
+#include <QFontInfo>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -73,6 +76,15 @@ TEST(MainWindow, IsBuiltFromItsLayoutResourceInTheStartState)
     EXPECT_EQ(form.Ledmeter2->maximum(), 255);
     EXPECT_TRUE(h.messages.empty());
     EXPECT_TRUE(h.errors.empty());
+
+    // Shown for the first time: centred on the desktop, classic faces mapped
+    // to their metric-compatible stand-ins.
+    form.show();
+    const QRect desktop = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_LE((form.frameGeometry().center() - desktop.center()).manhattanLength(), 2);
+    EXPECT_EQ(QFontInfo(form.lblstatus->font()).family(), "Liberation Mono");
+    EXPECT_EQ(QFontInfo(form.Label3->font()).family(), "Liberation Sans");
+    EXPECT_TRUE(QFontInfo(form.Label3->font()).bold());
 }
 
 TEST(MainWindow, ServerIniFirstLineIsTakenUnchangedOrLeftEmpty)
