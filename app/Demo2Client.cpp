@@ -207,11 +207,16 @@ void TfmMain::Image2DblClick(QObject*)
 // Window buttons and the drag strip
 // ---------------------------------------------------------------------------
 
+bool TfmMain::InDragStrip(const QPoint& windowPoint)
+{
+    return QRect(0, 0, 440, 25).contains(windowPoint);
+}
+
 void TfmMain::mousePressEvent(QMouseEvent* event)
 {
-    const QPoint at = event->position().toPoint();
-    const bool inStrip = at.x() >= 0 && at.x() < 440 && at.y() >= 0 && at.y() < 25;
-    if (inStrip && event->button() == Qt::LeftButton && windowHandle() && windowHandle()->startSystemMove())
+    // Controls in the strip (the title picture, the caption) let their
+    // presses through, so the strip drags from any of its points.
+    if (InDragStrip(event->position().toPoint()) && event->button() == Qt::LeftButton && windowHandle() && windowHandle()->startSystemMove())
         return;
     TForm::mousePressEvent(event);
 }

@@ -110,8 +110,11 @@ public:
     const std::vector<std::string>& Addresses() const { return StationAddresses; }
     const std::string& Directory() const { return DirectoryUrl; }
 
+    // The drag strip: x 0–439, y 0–24 of the window move it. It is 440
+    // pixels wide, not the full 444.
+    static bool InDragStrip(const QPoint& windowPoint);
+
 protected:
-    // The drag strip: the top 440 × 25 pixels move the window.
     void mousePressEvent(QMouseEvent* event) override;
 
 private:

@@ -10,6 +10,7 @@
 #include <QMetaProperty>
 #include <QPixmap>
 #include <QWidget>
+#include <functional>
 
 namespace platform {
 
@@ -90,26 +91,19 @@ bool IsQtClass(const QMetaObject* meta)
     return meta->className()[0] == 'Q';
 }
 
-void WriteControl(const QWidget& widget, const QString& indent, QString& out)
+using LineFn = std::function<void(const char* name, const QString& value)>;
+
+// Colours and fonts. A component written on its own also carries the font it
+// inherits, so it reads back looking the same outside its window.
+void WriteLook(const QWidget& widget, bool top, const LineFn& line)
 {
-    auto line = [&](const char* name, const QString& value) {
-        out += indent + QLatin1String(name) + QStringLiteral(" = ") + value + u'\n';
-    };
-    if (!widget.isWindow()) {
-        line("Left", QString::number(widget.x()));
-        line("Top", QString::number(widget.y()));
-        line("Width", QString::number(widget.width()));
-        line("Height", QString::number(widget.height()));
-        if (widget.isHidden() && widget.testAttribute(Qt::WA_WState_ExplicitShowHide))
-            line("Visible", QStringLiteral("False"));
-    }
     if (!widget.isEnabled())
         line("Enabled", QStringLiteral("False"));
     if (!widget.toolTip().isEmpty())
         line("Hint", Quote(widget.toolTip()));
     if (widget.autoFillBackground())
         line("Color", ColorToText(widget.palette().color(QPalette::Window)));
-    if (widget.testAttribute(Qt::WA_SetFont)) {
+    if (top || widget.testAttribute(Qt::WA_SetFont)) {
         const QFont font = widget.font();
         line("Font.Name", Quote(font.family()));
         if (font.pixelSize() > 0)
@@ -121,17 +115,32 @@ void WriteControl(const QWidget& widget, const QString& indent, QString& out)
         if (font.strikeOut()) styles << QStringLiteral("fsStrikeOut");
         line("Font.Style", u'[' + styles.join(QStringLiteral(", ")) + u']');
     }
-    if (widget.testAttribute(Qt::WA_SetPalette))
+    if (top || widget.testAttribute(Qt::WA_SetPalette))
         line("Font.Color", ColorToText(widget.palette().color(QPalette::WindowText)));
 }
 
-void WriteObject(const QObject& object, const QString& indent, QString& out)
+// Geometry comes last: by then a label knows whether it sizes itself, so the
+// stored size is the one that stays.
+void WriteGeometry(const QWidget& widget, const LineFn& line)
+{
+    if (widget.isWindow())
+        return;
+    line("Left", QString::number(widget.x()));
+    line("Top", QString::number(widget.y()));
+    line("Width", QString::number(widget.width()));
+    line("Height", QString::number(widget.height()));
+    if (widget.isHidden() && widget.testAttribute(Qt::WA_WState_ExplicitShowHide))
+        line("Visible", QStringLiteral("False"));
+}
+
+void WriteObject(const QObject& object, const QString& indent, bool top, QString& out)
 {
     out += indent + QStringLiteral("object ") + object.objectName() + QStringLiteral(": ")
          + ComponentClassName(*object.metaObject()) + u'\n';
     const QString inner = indent + QStringLiteral("  ");
-    if (const auto* widget = qobject_cast<const QWidget*>(&object))
-        WriteControl(*widget, inner, out);
+    const LineFn line = [&](const char* name, const QString& value) {
+        out += inner + QLatin1String(name) + QStringLiteral(" = ") + value + u'\n';
+    };
     for (const QMetaObject* meta = object.metaObject(); meta && !IsQtClass(meta); meta = meta->superClass()) {
         for (int i = meta->propertyOffset(); i < meta->propertyCount(); ++i) {
             const QMetaProperty property = meta->property(i);
@@ -141,10 +150,14 @@ void WriteObject(const QObject& object, const QString& indent, QString& out)
                  + Text(property, property.read(&object), inner) + u'\n';
         }
     }
+    if (const auto* widget = qobject_cast<const QWidget*>(&object)) {
+        WriteLook(*widget, top, line);
+        WriteGeometry(*widget, line);
+    }
     for (const QObject* child : object.children()) {
         if (child->objectName().isEmpty() || FindClass(ComponentClassName(*child->metaObject())) != child->metaObject())
             continue;
-        WriteObject(*child, inner, out);
+        WriteObject(*child, inner, false, out);
     }
     out += indent + QStringLiteral("end\n");
 }
@@ -154,7 +167,7 @@ void WriteObject(const QObject& object, const QString& indent, QString& out)
 QByteArray FormWriter::Write(const QObject& component)
 {
     QString out;
-    WriteObject(component, QString(), out);
+    WriteObject(component, QString(), true, out);
     return out.toUtf8();
 }
 

@@ -1,4 +1,6 @@
 #include "app/Demo2Client.h"
+#include "platform/toolkit/FormReader.h"
+#include "platform/toolkit/FormWriter.h"
 #include "platform/toolkit/TBitBtn.h"
 #include "platform/toolkit/TComboBox.h"
 #include "platform/toolkit/TImage.h"
@@ -221,4 +223,40 @@ TEST(MainWindow, CloseStepsProcessMessagesQueuedBeforeTheWaitAndStopEveryTimer)
     EXPECT_TRUE(queuedHandled) << "FormClose did not process pending messages";
     for (auto* timer : {form.RadiosenderTimer, form.Timer1, form.KBPSTimer, form.VUTimer})
         EXPECT_FALSE(timer->Enabled()) << timer->objectName().toStdString();
+}
+
+TEST(MainWindow, DragStripEndsAtX439AndY24)
+{
+    EXPECT_TRUE(TfmMain::InDragStrip({0, 0}));
+    EXPECT_TRUE(TfmMain::InDragStrip({439, 24}));
+    EXPECT_FALSE(TfmMain::InDragStrip({440, 24}));
+    EXPECT_FALSE(TfmMain::InDragStrip({439, 25}));
+    EXPECT_FALSE(TfmMain::InDragStrip({-1, 3}));
+}
+
+TEST(MainWindow, WrittenDisplayPanelReadsBackWithItsLook)
+{
+    MainWindowHarness h;
+    TfmMain& form = h.Create();
+    const QByteArray text = platform::FormWriter::Write(*form.Panel1);
+    std::unique_ptr<QObject> copy(platform::FormReader::Read(text, "panel.form", QString()));
+    auto* panel = qobject_cast<platform::TPanel*>(copy.get());
+    ASSERT_NE(panel, nullptr) << text.toStdString();
+    EXPECT_EQ(panel->geometry(), form.Panel1->geometry());
+    EXPECT_EQ(panel->palette().color(QPalette::Window), QColor(Qt::black));
+    for (const char* name : {"Label7", "lblstatus", "Label1"}) {
+        auto* original = form.Panel1->findChild<platform::TLabel*>(name);
+        auto* read = panel->findChild<platform::TLabel*>(name);
+        ASSERT_NE(read, nullptr) << name;
+        EXPECT_EQ(read->geometry(), original->geometry()) << name;
+        EXPECT_EQ(read->Caption(), original->Caption()) << name;
+        EXPECT_EQ(read->font().family(), original->font().family()) << name;
+        EXPECT_EQ(read->font().pixelSize(), original->font().pixelSize()) << name;
+        EXPECT_EQ(read->font().bold(), original->font().bold()) << name;
+        EXPECT_EQ(read->palette().color(QPalette::WindowText), QColor(26, 184, 230)) << name;
+    }
+    auto* meter = panel->findChild<platform::TProgressBar*>("Ledmeter2");
+    ASSERT_NE(meter, nullptr);
+    EXPECT_EQ(meter->maximum(), 255);
+    EXPECT_TRUE(meter->Smooth());
 }
