@@ -39,6 +39,12 @@ void TImage::mousePressEvent(QMouseEvent* event)
         event->ignore();
         return;
     }
+    m_clickPending = event->button() == Qt::LeftButton;
+    ReportMouseDown(event);
+}
+
+void TImage::ReportMouseDown(QMouseEvent* event)
+{
     const QPoint at = event->position().toPoint();
     if (OnMouseDown)
         Application::Instance().Dispatch(
@@ -52,7 +58,10 @@ void TImage::mouseReleaseEvent(QMouseEvent* event)
         return;
     }
     const QPoint at = event->position().toPoint();
-    if (OnClick && event->button() == Qt::LeftButton && rect().contains(at))
+    const bool click = m_clickPending && event->button() == Qt::LeftButton && rect().contains(at);
+    if (event->button() == Qt::LeftButton)
+        m_clickPending = false;
+    if (click && OnClick)
         Application::Instance().Dispatch([this] { OnClick(this); });
     if (OnMouseUp)
         Application::Instance().Dispatch(
@@ -65,8 +74,9 @@ void TImage::mouseDoubleClickEvent(QMouseEvent* event)
         event->ignore();
         return;
     }
-    // The second press of a double click is a press as well.
-    mousePressEvent(event);
+    // Qt has already delivered this second press as a press; it only
+    // must not complete a click.
+    m_clickPending = false;
     if (OnDblClick && event->button() == Qt::LeftButton)
         Application::Instance().Dispatch([this] { OnDblClick(this); });
 }

@@ -4,6 +4,9 @@
 // below (the window's drag strip relies on that); while disabled, Qt hands
 // its clicks to the parent, which makes them background clicks.
 //
+// The second press of a double click reports OnMouseDown, then OnDblClick;
+// its release reports OnMouseUp but no click.
+//
 // Tag is the component's free integer, as on every component of the toolkit.
 #pragma once
 
@@ -42,9 +45,11 @@ protected:
 
 private:
     bool HasHandlers() const;
+    void ReportMouseDown(QMouseEvent* event);
 
     QPixmap m_picture;
     int m_tag = 0;
+    bool m_clickPending = false; // a single left press that a release may complete
 };
 
 } // namespace platform

@@ -66,14 +66,18 @@ TEST(TImage, ClickIsReportedBetweenMouseDownAndMouseUpOnlyForALeftReleaseInside)
     EXPECT_EQ(s.log, (Log{"down", "up"})) << "releasing outside the control must not click";
 }
 
-TEST(TImage, DoubleClickReportsItsSecondPressAndTheDoubleClick)
+TEST(TImage, SecondPressOfADoubleClickIsADoubleClickAndAPressButNoClick)
 {
     Scene s;
     s.Record();
+    // What the window system delivers for a double click.
+    QTest::mouseClick(s.image, Qt::LeftButton, {}, QPoint(5, 5));
+    QTest::mousePress(s.image, Qt::LeftButton, {}, QPoint(5, 5));
     QTest::mouseDClick(s.image, Qt::LeftButton, {}, QPoint(5, 5));
-    ASSERT_FALSE(s.log.empty());
-    EXPECT_EQ(std::count(s.log.begin(), s.log.end(), "double"), 1);
-    EXPECT_EQ(std::count(s.log.begin(), s.log.end(), "form click"), 0);
+    QTest::mouseRelease(s.image, Qt::LeftButton, {}, QPoint(5, 5));
+    // The first press and release click; the second press is the double click
+    // and a press, and its release clicks nothing.
+    EXPECT_EQ(s.log, (Log{"down", "click", "up", "down", "double", "up"}));
 }
 
 TEST(TForm, ClicksOnDisabledOrHandlerlessPicturesAreBackgroundClicks)
