@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <csignal>
+#include <unistd.h>
 
 namespace {
 
@@ -154,4 +155,22 @@ TEST_F(SingleInstance, RunningProgramHoldsTheLockAndASecondStartEnds)
     ASSERT_TRUE(first.waitForFinished(10000));
     const platform::NamedLock after(LockName);
     EXPECT_TRUE(after.Held());
+}
+
+TEST(NamedLock, FileNameIsSanitisedAndFallsBackToTmpWithTheUserId)
+{
+    const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+    QTemporaryDir runtime;
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+    EXPECT_EQ(platform::NamedLock::PathFor("KT Sendolin Client"),
+              runtime.path().toStdString() + "/KT_Sendolin_Client.lock");
+    EXPECT_EQ(platform::NamedLock::PathFor("../x/y"), runtime.path().toStdString() + "/_.._x_y.lock")
+        << "a name must never leave the runtime directory";
+
+    const std::string fallback = "/tmp/KT_Sendolin_Client-" + std::to_string(::getuid()) + ".lock";
+    qputenv("XDG_RUNTIME_DIR", "/nonexistent/runtime");
+    EXPECT_EQ(platform::NamedLock::PathFor("KT Sendolin Client"), fallback);
+    qunsetenv("XDG_RUNTIME_DIR");
+    EXPECT_EQ(platform::NamedLock::PathFor("KT Sendolin Client"), fallback);
+    qputenv("XDG_RUNTIME_DIR", saved);
 }
