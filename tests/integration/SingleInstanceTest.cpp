@@ -1,13 +1,12 @@
 // The single-instance guard with real processes: the program itself, and a
 // helper that holds the lock, each with a private runtime directory.
 #include "platform/shell/NamedLock.h"
+#include "tests/support/DirectoryStub.h"
 #include "tests/support/EventLoop.h"
 
 #include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <csignal>
@@ -123,23 +122,13 @@ TEST_F(SingleInstance, RunningProgramHoldsTheLockAndASecondStartEnds)
 {
     // The first instance runs from a directory of its own, with a directory
     // service that answers with an empty station list, so it stays up.
-    QTcpServer directory;
-    ASSERT_TRUE(directory.listen(QHostAddress::LocalHost, 0));
-    QObject::connect(&directory, &QTcpServer::newConnection, [&] {
-        while (QTcpSocket* peer = directory.nextPendingConnection()) {
-            QObject::connect(peer, &QTcpSocket::readyRead, peer, [peer] {
-                peer->readAll();
-                peer->write("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n");
-                peer->disconnectFromHost();
-            });
-        }
-    });
+    testsupport::DirectoryStub directory;
     QTemporaryDir home;
     const QString program = QDir(home.path()).filePath("SendolinClient");
     ASSERT_TRUE(QFile::copy(SENDOLIN_CLIENT, program));
     QFile ini(QDir(home.path()).filePath("Server.ini"));
     ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
-    ini.write(QStringLiteral("http://127.0.0.1:%1/\n").arg(directory.serverPort()).toUtf8());
+    ini.write((directory.BaseUrl() + u'\n').toUtf8());
     ini.close();
 
     QProcess first;

@@ -3,8 +3,12 @@
 // test chooses Server.ini), and every dialog replaced by a recorder, so
 // nothing modal ever blocks a test.
 //
-//   testsupport::MainWindowHarness h;          // no Server.ini
-//   h.WriteServerIni("http://127.0.0.1:8080/\n");
+// By default Server.ini names `directory`, a local directory stub with an
+// empty station list, so showing the window starts a query that succeeds.
+//
+//   testsupport::MainWindowHarness h;
+//   h.directory.body = "127.0.0.1:6565,Radio\r\n";  // or:
+//   h.WriteServerIni("http://127.0.0.1:8080/\n");   // or h.RemoveServerIni();
 //   h.Create();                                 // runs FormCreate
 //   h.inputAnswers.push_back({true, "host:1"}); // the next input box says OK
 //   … h.messages, h.errors, h.inputs hold what was shown.
@@ -13,6 +17,7 @@
 #include "app/Demo2Client.h"
 #include "platform/toolkit/Application.h"
 #include "platform/toolkit/Dialogs.h"
+#include "tests/support/DirectoryStub.h"
 
 #include <QDir>
 #include <QFile>
@@ -45,6 +50,7 @@ public:
             inputAnswers.pop_front();
             return answer;
         });
+        WriteServerIni(directory.BaseUrl().toStdString() + "\n");
     }
 
     ~MainWindowHarness()
@@ -69,6 +75,8 @@ public:
         file.write(bytes.data(), qint64(bytes.size()));
     }
 
+    void RemoveServerIni() { QFile::remove(ServerIniPath()); }
+
     TfmMain& Create()
     {
         form = std::make_unique<TfmMain>(dir.path());
@@ -76,6 +84,7 @@ public:
     }
 
     QTemporaryDir dir;
+    DirectoryStub directory;
     std::unique_ptr<TfmMain> form;
     std::vector<ShownBox> messages;
     std::vector<ShownBox> errors;

@@ -118,6 +118,7 @@ TEST(MainWindow, MissingOrUnreadableServerIniLeavesTheUrlEmptyWithoutAMessage)
 {
     {
         MainWindowHarness h;
+        h.RemoveServerIni();
         TfmMain& form = h.Create();
         EXPECT_EQ(form.Directory(), "");
         EXPECT_TRUE(h.messages.empty() && h.errors.empty());
@@ -125,6 +126,7 @@ TEST(MainWindow, MissingOrUnreadableServerIniLeavesTheUrlEmptyWithoutAMessage)
     {
         // A directory where the file should be cannot be read as a file.
         MainWindowHarness h;
+        h.RemoveServerIni();
         ASSERT_TRUE(QDir().mkpath(h.ServerIniPath()));
         TfmMain& form = h.Create();
         EXPECT_EQ(form.Directory(), "");
