@@ -119,6 +119,8 @@ void TfmMain::BindComponents()
 
 void TfmMain::BindHandlers()
 {
+    Image1->installEventFilter(this);
+    Label2->installEventFilter(this);
     OnShow = [this](QObject* s) { FormShow(s); };
     OnClose = [this](QObject* s, TCloseAction& a) { FormClose(s, a); };
     Label3->OnDblClick = [this](QObject* s) { Label3DblClick(s); };
@@ -212,13 +214,28 @@ bool TfmMain::InDragStrip(const QPoint& windowPoint)
     return QRect(0, 0, 440, 25).contains(windowPoint);
 }
 
+bool TfmMain::StartDrag(const QPoint& windowPoint, Qt::MouseButton button)
+{
+    return InDragStrip(windowPoint) && button == Qt::LeftButton && windowHandle()
+        && windowHandle()->startSystemMove();
+}
+
 void TfmMain::mousePressEvent(QMouseEvent* event)
 {
-    // Controls in the strip (the title picture, the caption) let their
-    // presses through, so the strip drags from any of its points.
-    if (InDragStrip(event->position().toPoint()) && event->button() == Qt::LeftButton && windowHandle() && windowHandle()->startSystemMove())
+    if (StartDrag(event->position().toPoint(), event->button()))
         return;
     TForm::mousePressEvent(event);
+}
+
+bool TfmMain::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::MouseButtonPress && (watched == Image1 || watched == Label2)) {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        const QPoint at = static_cast<QWidget*>(watched)->mapTo(this, mouse->position().toPoint());
+        if (StartDrag(at, mouse->button()))
+            return true;
+    }
+    return TForm::eventFilter(watched, event);
 }
 
 void TfmMain::BitBtn1Click(QObject*)

@@ -116,10 +116,13 @@ public:
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
+    // Presses on the strip's own controls (title picture, caption) drag too.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void BindComponents();
     void BindHandlers();
+    bool StartDrag(const QPoint& windowPoint, Qt::MouseButton button);
     template <typename T>
     T* Component(const char* name);
 

@@ -2,13 +2,18 @@
 // below or right of it; a raised one swaps the two.
 #include "platform/toolkit/TBevel.h"
 
+#include <QMouseEvent>
 #include <QPainter>
 
 namespace platform {
 
 TBevel::TBevel(QWidget* parent) : QWidget(parent)
 {
-    setAttribute(Qt::WA_TransparentForMouseEvents);
+}
+
+void TBevel::mousePressEvent(QMouseEvent* event)
+{
+    event->accept(); // an enabled control keeps its clicks
 }
 
 void TBevel::SetShape(TBevelShape shape)

@@ -20,11 +20,6 @@ void TImage::SetPicture(const QPixmap& picture)
     update();
 }
 
-bool TImage::HasHandlers() const
-{
-    return OnMouseDown || OnMouseUp || OnClick || OnDblClick;
-}
-
 void TImage::paintEvent(QPaintEvent*)
 {
     if (m_picture.isNull())
@@ -35,10 +30,6 @@ void TImage::paintEvent(QPaintEvent*)
 
 void TImage::mousePressEvent(QMouseEvent* event)
 {
-    if (!HasHandlers()) {
-        event->ignore();
-        return;
-    }
     m_clickPending = event->button() == Qt::LeftButton;
     ReportMouseDown(event);
 }
@@ -53,10 +44,6 @@ void TImage::ReportMouseDown(QMouseEvent* event)
 
 void TImage::mouseReleaseEvent(QMouseEvent* event)
 {
-    if (!HasHandlers()) {
-        event->ignore();
-        return;
-    }
     const QPoint at = event->position().toPoint();
     const bool click = m_clickPending && event->button() == Qt::LeftButton && rect().contains(at);
     if (event->button() == Qt::LeftButton)
@@ -70,10 +57,6 @@ void TImage::mouseReleaseEvent(QMouseEvent* event)
 
 void TImage::mouseDoubleClickEvent(QMouseEvent* event)
 {
-    if (!HasHandlers()) {
-        event->ignore();
-        return;
-    }
     // Qt has already delivered this second press as a press; it only
     // must not complete a click.
     m_clickPending = false;

@@ -1,8 +1,8 @@
 // TImage: a picture control. It draws its picture unscaled at its top left
 // and reports mouse input through OnMouseDown/OnMouseUp/OnClick/OnDblClick.
-// Without any handler assigned it lets clicks fall through to the control
-// below (the window's drag strip relies on that); while disabled, Qt hands
-// its clicks to the parent, which makes them background clicks.
+// Like every enabled control it keeps the clicks on it, handlers or not;
+// while disabled, Qt hands its clicks to the parent, which makes them
+// clicks on the window's background.
 //
 // The second press of a double click reports OnMouseDown, then OnDblClick;
 // its release reports OnMouseUp but no click.
@@ -44,7 +44,6 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
-    bool HasHandlers() const;
     void ReportMouseDown(QMouseEvent* event);
 
     QPixmap m_picture;

@@ -39,26 +39,18 @@ void TLabel::changeEvent(QEvent* event)
 
 void TLabel::mousePressEvent(QMouseEvent* event)
 {
-    event->setAccepted(bool(OnClick) || bool(OnDblClick));
+    event->accept();
 }
 
 void TLabel::mouseReleaseEvent(QMouseEvent* event)
 {
-    if (!OnClick) {
-        event->ignore();
-        return;
-    }
-    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
+    if (OnClick && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
         Application::Instance().Dispatch([this] { OnClick(this); });
 }
 
 void TLabel::mouseDoubleClickEvent(QMouseEvent* event)
 {
-    if (!OnDblClick) {
-        event->ignore();
-        return;
-    }
-    if (event->button() == Qt::LeftButton)
+    if (OnDblClick && event->button() == Qt::LeftButton)
         Application::Instance().Dispatch([this] { OnDblClick(this); });
 }
 

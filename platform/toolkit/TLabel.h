@@ -1,7 +1,6 @@
 // TLabel: a text control. The caption is plain text ("&" is shown as is). With
-// AutoSize it follows its text, otherwise it clips to its box. Clicks reach
-// OnClick/OnDblClick when those are assigned; otherwise they fall through to
-// the control below, as for any graphic control.
+// AutoSize it follows its text, otherwise it clips to its box. Like every
+// enabled control it keeps the clicks on it (OnClick/OnDblClick when assigned).
 #pragma once
 
 #include <QLabel>
