@@ -5,6 +5,7 @@
 
 #include "platform/toolkit/ComponentRegistry.h"
 #include "platform/toolkit/FormColors.h"
+#include "platform/toolkit/TForm.h"
 
 #include <QBuffer>
 #include <QMetaProperty>
@@ -123,7 +124,8 @@ void WriteLook(const QWidget& widget, bool top, const LineFn& line)
 // stored size is the one that stays.
 void WriteGeometry(const QWidget& widget, const LineFn& line)
 {
-    if (widget.isWindow())
+    // A form stores its client size; it is placed when shown.
+    if (qobject_cast<const TForm*>(&widget))
         return;
     line("Left", QString::number(widget.x()));
     line("Top", QString::number(widget.y()));

@@ -236,7 +236,7 @@ TEST(MainWindow, DragStripEndsAtX439AndY24)
     EXPECT_FALSE(TfmMain::InDragStrip({-1, 3}));
 }
 
-TEST(MainWindow, WrittenDisplayPanelReadsBackWithItsLook)
+TEST(MainWindow, WrittenComponentsReadBackWithTheirLook)
 {
     MainWindowHarness h;
     TfmMain& form = h.Create();
@@ -261,4 +261,20 @@ TEST(MainWindow, WrittenDisplayPanelReadsBackWithItsLook)
     ASSERT_NE(meter, nullptr);
     EXPECT_EQ(meter->maximum(), 255);
     EXPECT_TRUE(meter->Smooth());
+
+    // Every other component of the window survives the same round trip.
+    for (QObject* child : form.children()) {
+        if (child->objectName().isEmpty() || child == form.Panel1)
+            continue;
+        const QByteArray written = platform::FormWriter::Write(*child);
+        std::unique_ptr<QObject> read;
+        try {
+            read.reset(platform::FormReader::Read(written, "child.form", QString()));
+        } catch (const platform::Exception& error) {
+            ADD_FAILURE() << error.Message().toStdString() << "\n" << written.toStdString();
+            continue;
+        }
+        EXPECT_EQ(read->metaObject(), child->metaObject());
+        EXPECT_EQ(platform::FormWriter::Write(*read).toStdString(), written.toStdString());
+    }
 }
