@@ -3,38 +3,17 @@
 #include "widgets/AnimLabel.h"
 
 #include "platform/toolkit/TTimer.h"
-#include <QFont>
 
 namespace {
 // The gap between the end of the text and its next start.
 const QString ScrollGap(10, QLatin1Char(' '));
-
-// The window's tickers ask for "Courier New"; where it is not installed the
-// metric-compatible Liberation Mono keeps the same character widths, which
-// decide how much of the text fits into the 265-pixel box.
-void InstallFontSubstitute()
-{
-    static const bool installed = [] {
-        QFont::insertSubstitution(QStringLiteral("Courier New"), QStringLiteral("Liberation Mono"));
-        return true;
-    }();
-    (void)installed;
-}
 }
 
-TAnimLabel::TAnimLabel(QWidget* parent) : QLabel(parent)
-{
-    // The label never sizes itself: it draws from the left edge of its box and
-    // clips at the right one. "&" is an ordinary character, never a mnemonic.
-    setTextFormat(Qt::PlainText);
-    setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    setWordWrap(false);
-    InstallFontSubstitute();
-}
+TAnimLabel::TAnimLabel(QWidget* parent) : TLabel(parent) {}
 
 void TAnimLabel::StartScroll()
 {
-    setText(m_originalCaption + ScrollGap);
+    SetCaption(m_originalCaption + ScrollGap);
     if (!m_stepTimer) {
         m_stepTimer = new platform::TTimer(this);
         m_stepTimer->OnTimer = [this](QObject*) { ScrollStep(); };
@@ -45,15 +24,15 @@ void TAnimLabel::StartScroll()
 
 void TAnimLabel::ScrollStep()
 {
-    const QString caption = text();
+    const QString caption = Caption();
     if (caption.isEmpty())
         return;
-    setText(caption.mid(1) + caption.front());
+    SetCaption(caption.mid(1) + caption.front());
 }
 
 void TAnimLabel::StopScroll()
 {
     if (m_stepTimer)
         m_stepTimer->SetEnabled(false);
-    setText(QString());
+    SetCaption(QString());
 }

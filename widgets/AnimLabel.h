@@ -1,5 +1,6 @@
-// TAnimLabel: a text label that shows OriginalCaption as a ticker. Each step
-// rotates the visible caption left by one character; StartScroll rebuilds it
+// TAnimLabel: a text label that shows OriginalCaption as a ticker. The
+// animation works on the label's ordinary Caption: each step rotates it left
+// by one character; StartScroll rebuilds it
 // from OriginalCaption followed by a ten-space gap, StopScroll blanks it.
 //
 // Threading: GUI thread only. The label either steps itself with its own
@@ -8,26 +9,22 @@
 // lives as long as the label.
 #pragma once
 
-#include <QLabel>
+#include "platform/toolkit/TLabel.h"
+
 #include <QString>
 
 namespace platform {
 class TTimer;
 }
 
-class TAnimLabel : public QLabel {
+class TAnimLabel : public platform::TLabel {
     Q_OBJECT
-    Q_PROPERTY(QString Caption READ Caption WRITE SetCaption)
     Q_PROPERTY(QString OriginalCaption READ OriginalCaption WRITE SetOriginalCaption)
     Q_PROPERTY(int Intervall READ Intervall WRITE SetIntervall)
     Q_PROPERTY(bool BuiltinTimer READ BuiltinTimer WRITE SetBuiltinTimer)
 
 public:
     Q_INVOKABLE explicit TAnimLabel(QWidget* parent = nullptr);
-
-    // The visible text; the animation works on it alone.
-    QString Caption() const { return text(); }
-    void SetCaption(const QString& caption) { setText(caption); }
 
     QString OriginalCaption() const { return m_originalCaption; }
     void SetOriginalCaption(const QString& caption) { m_originalCaption = caption; }

@@ -3,37 +3,18 @@
 #include "widgets/Tcascont.h"
 
 #include "platform/toolkit/TTimer.h"
-#include <QFont>
 
 namespace {
 constexpr int RealTimeInterval = 1000;
-
-// The counter's digits ask for "Arial"; Liberation Sans has the same widths.
-void InstallFontSubstitute()
-{
-    static const bool installed = [] {
-        QFont::insertSubstitution(QStringLiteral("Arial"), QStringLiteral("Liberation Sans"));
-        return true;
-    }();
-    (void)installed;
-}
 }
 
 TCasseteContador::TCasseteContador(QWidget* parent)
-    : QLabel(parent), m_stepTimer(new platform::TTimer(this))
+    : TLabel(parent), m_stepTimer(new platform::TTimer(this))
 {
-    setTextFormat(Qt::PlainText);
-    InstallFontSubstitute();
     m_stepTimer->SetEnabled(false);
     m_stepTimer->SetInterval(RealTimeInterval);
     m_stepTimer->OnTimer = [this](QObject*) { Tick(); };
     ShowTime();
-}
-
-void TCasseteContador::SetCaption(const QString& caption)
-{
-    setText(caption);
-    adjustSize(); // the counter sizes itself to its text
 }
 
 void TCasseteContador::ResetCount()

@@ -7,7 +7,8 @@
 // counting down stops at zero and stays there while the timer keeps running.
 #pragma once
 
-#include <QLabel>
+#include "platform/toolkit/TLabel.h"
+
 #include <QString>
 #include <cstdint>
 
@@ -15,9 +16,8 @@ namespace platform {
 class TTimer;
 }
 
-class TCasseteContador : public QLabel {
+class TCasseteContador : public platform::TLabel {
     Q_OBJECT
-    Q_PROPERTY(QString Caption READ Caption WRITE SetCaption)
     Q_PROPERTY(int CountLimit READ CountLimit WRITE SetCountLimit)
     Q_PROPERTY(int FastSpeed READ FastSpeed WRITE SetFastSpeed)
 
@@ -30,9 +30,6 @@ public:
     };
 
     Q_INVOKABLE explicit TCasseteContador(QWidget* parent = nullptr);
-
-    QString Caption() const { return text(); }
-    void SetCaption(const QString& caption);
 
     int CountLimit() const { return m_countLimit; }
     void SetCountLimit(int hours) { m_countLimit = hours; }

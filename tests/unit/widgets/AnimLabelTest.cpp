@@ -2,7 +2,6 @@
 #include "tests/support/EventLoop.h"
 #include "widgets/AnimLabel.h"
 
-#include <QFontInfo>
 #include <QStringList>
 #include <gtest/gtest.h>
 
@@ -137,15 +136,4 @@ TEST(TAnimLabel, AmpersandIsShownLiterally)
     label.StartScroll();
     EXPECT_EQ(label.textFormat(), Qt::PlainText);
     EXPECT_TRUE(label.Caption().startsWith("Rock & Roll"));
-}
-
-TEST(TAnimLabel, CourierNewResolvesToAMonospacedFace)
-{
-    TAnimLabel label;
-    QFont font(QStringLiteral("Courier New"));
-    font.setPixelSize(15);
-    font.setBold(true);
-    label.setFont(font);
-    const QFontInfo info(label.font());
-    EXPECT_TRUE(info.fixedPitch()) << "resolved to " << info.family().toStdString();
 }
