@@ -1,8 +1,8 @@
 // The main window. GUI thread only; handlers run one at a time through the
 // toolkit's dispatch, which shows any escaping exception in the error box.
 //
-// Sections: start-up and lifecycle · station list and manual entry ·
-// window buttons. Further sections (stream channel, info channel, directory
+// Sections: start-up and lifecycle · station list and manual entry · the
+// display · window buttons. Further sections (stream channel, info channel, directory
 // query, audio) follow the same pattern: handlers bound in BindHandlers, one
 // line each.
 #include "app/Demo2Client.h"
@@ -20,6 +20,8 @@
 #include "platform/toolkit/TProgressBar.h"
 #include "platform/toolkit/TTimer.h"
 #include "platform/toolkit/TextCodec.h"
+#include "widgets/AnimLabel.h"
+#include "widgets/Tcascont.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -37,6 +39,8 @@ namespace {
 void RegisterComponents()
 {
     RegisterToolkitClasses();
+    RegisterClass(TAnimLabel::staticMetaObject);
+    RegisterClass(TCasseteContador::staticMetaObject);
 }
 
 } // namespace
@@ -93,8 +97,10 @@ void TfmMain::BindComponents()
     Label3 = Component<TLabel>("Label3");
     Image1 = Component<TImage>("Image1");
     BitBtn2 = Component<TBitBtn>("BitBtn2");
+    Radioname = Component<TAnimLabel>("Radioname");
     Image2 = Component<TImage>("Image2");
     RadiosenderTimer = Component<TTimer>("RadiosenderTimer");
+    Info = Component<TAnimLabel>("Info");
     Timer1 = Component<TTimer>("Timer1");
     KBPSTimer = Component<TTimer>("KBPSTimer");
     btnconnect = Component<TImage>("btnconnect");
@@ -115,6 +121,7 @@ void TfmMain::BindComponents()
     LEDButton2 = Component<TImage>("LEDButton2");
     Ledmeter1 = Component<TProgressBar>("Ledmeter1");
     Ledmeter2 = Component<TProgressBar>("Ledmeter2");
+    Zeit = Component<TCasseteContador>("Zeit");
 }
 
 void TfmMain::BindHandlers()
@@ -123,6 +130,8 @@ void TfmMain::BindHandlers()
     Label2->installEventFilter(this);
     OnShow = [this](QObject* s) { FormShow(s); };
     OnClose = [this](QObject* s, TCloseAction& a) { FormClose(s, a); };
+    OnClick = [this](QObject* s) { FormClick(s); };
+    Timer1->OnTimer = [this](QObject* s) { Timer1Timer(s); };
     Label3->OnDblClick = [this](QObject* s) { Label3DblClick(s); };
     Image2->OnDblClick = [this](QObject* s) { Image2DblClick(s); };
     BitBtn1->OnClick = [this](QObject* s) { BitBtn1Click(s); };
@@ -184,7 +193,8 @@ void TfmMain::FormClose(QObject*, TCloseAction&)
     VUTimer->SetEnabled(false);
     Ledmeter1->SetPosition(0);
     Ledmeter2->SetPosition(0);
-    // [stop scrolling Radioname; hide the notification-area icon if shown]
+    Radioname->StopScroll(); // the info line is left as it is
+    // [hide the notification-area icon if shown]
     Application::Instance().ProcessMessages();
 }
 
@@ -203,6 +213,23 @@ void TfmMain::Image2DblClick(QObject*)
                                      QStringLiteral("192.168.1.1:6565"));
     StationAddresses.push_back(ToWin1252(address));
     Adressliste->AddItem(QStringLiteral("Local"));
+}
+
+// ---------------------------------------------------------------------------
+// The display
+// ---------------------------------------------------------------------------
+
+void TfmMain::Timer1Timer(QObject*)
+{
+    // The labels' own timers stay off: this tick is the only thing that moves
+    // them, so the two lines always step together.
+    Radioname->ScrollStep();
+    Info->ScrollStep();
+}
+
+void TfmMain::FormClick(QObject*)
+{
+    Info->StartScroll();
 }
 
 // ---------------------------------------------------------------------------

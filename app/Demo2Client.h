@@ -8,6 +8,8 @@
 #pragma once
 
 #include "platform/toolkit/TForm.h"
+#include "widgets/AnimLabel.h"
+#include "widgets/Tcascont.h"
 
 #include <QString>
 #include <cstdint>
@@ -56,11 +58,11 @@ public:
     platform::TImage* Image1 = nullptr;
     // [IconTaskBar: TIconTaskBar — the notification-area icon]
     platform::TBitBtn* BitBtn2 = nullptr;
-    // [Radioname: TAnimLabel — the station name]
+    TAnimLabel* Radioname = nullptr;
     platform::TImage* Image2 = nullptr;
     platform::TTimer* RadiosenderTimer = nullptr;
     // [ISocket: TClientSocket — the info channel]
-    // [Info: TAnimLabel — the info text]
+    TAnimLabel* Info = nullptr;
     platform::TTimer* Timer1 = nullptr;
     platform::TTimer* KBPSTimer = nullptr;
     platform::TImage* btnconnect = nullptr;
@@ -81,7 +83,7 @@ public:
     platform::TImage* LEDButton2 = nullptr;
     platform::TProgressBar* Ledmeter1 = nullptr;
     platform::TProgressBar* Ledmeter2 = nullptr;
-    // [Zeit: TCasseteContador — the elapsed-time counter]
+    TCasseteContador* Zeit = nullptr;
     // [HTTPWSocket: TWSocket — the directory query connection]
 
     // Puts a text into the status line; the only writer of lblstatus.
@@ -105,6 +107,11 @@ public:
     void LEDButton2MouseDown(QObject* Sender, Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X, int Y);
     void LEDButton2MouseUp(QObject* Sender, Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X, int Y);
     void LEDButton2Click(QObject* Sender);
+
+    // The display: both scrolling lines step together; a click on the
+    // window's background restarts the info line.
+    void Timer1Timer(QObject* Sender);
+    void FormClick(QObject* Sender);
 
     // Read access for tests and for the other parts of the window.
     const std::vector<std::string>& Addresses() const { return StationAddresses; }

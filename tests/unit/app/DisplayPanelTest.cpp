@@ -1,0 +1,137 @@
+#include "app/Demo2Client.h"
+#include "platform/toolkit/TImage.h"
+#include "platform/toolkit/TPanel.h"
+#include "platform/toolkit/TTimer.h"
+#include "tests/support/EventLoop.h"
+#include "tests/support/MainWindowHarness.h"
+
+#include <QFontInfo>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using testsupport::MainWindowHarness;
+
+void PrintTo(const QString& text, std::ostream* os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+
+namespace {
+
+const QString Gap(10, QLatin1Char(' '));
+
+// Puts a text into a ticker the way the channels do.
+void Show(TAnimLabel* label, const QString& text)
+{
+    label->StopScroll();
+    label->SetIntervall(100);
+    label->SetOriginalCaption(text);
+    label->StartScroll();
+}
+
+void Tick(TfmMain& form)
+{
+    form.Timer1->OnTimer(form.Timer1);
+}
+
+} // namespace
+
+TEST(DisplayPanel, TickersAndCounterComeFromTheLayoutWithTheirLook)
+{
+    MainWindowHarness h;
+    TfmMain& form = h.Create();
+    form.show();
+    for (TAnimLabel* label : {form.Radioname, form.Info}) {
+        const std::string name = label->objectName().toStdString();
+        EXPECT_EQ(label->parentWidget(), form.Panel1) << name;
+        EXPECT_EQ(label->size(), QSize(265, 13)) << name;
+        EXPECT_EQ(label->Intervall(), 100) << name;
+        EXPECT_FALSE(label->BuiltinTimer()) << name;
+        EXPECT_FALSE(label->AutoSize()) << name;
+        const QFontInfo font(label->font());
+        EXPECT_EQ(font.family(), "Liberation Mono") << name;
+        EXPECT_TRUE(font.bold()) << name;
+        EXPECT_EQ(label->font().pixelSize(), 15) << name;
+    }
+    EXPECT_EQ(form.Radioname->pos(), QPoint(16, 48));
+    EXPECT_EQ(form.Info->pos(), QPoint(16, 64));
+
+    EXPECT_EQ(form.Zeit->parentWidget(), form.Panel1);
+    EXPECT_EQ(form.Zeit->pos(), QPoint(8, 5));
+    EXPECT_EQ(form.Zeit->Caption(), "00:00:00");
+    EXPECT_EQ(form.Zeit->CountLimit(), 3);
+    EXPECT_EQ(form.Zeit->FastSpeed(), 10);
+    EXPECT_EQ(form.Zeit->palette().color(QPalette::WindowText), QColor(0, 255, 0));
+    EXPECT_EQ(QFontInfo(form.Zeit->font()).family(), "Liberation Sans");
+    EXPECT_GE(form.Zeit->width(), form.Zeit->fontMetrics().horizontalAdvance("00:00:00"))
+        << "the counter clips its own digits";
+}
+
+TEST(DisplayPanel, ScrollTimerStepsStationNameAndInfoTogether)
+{
+    MainWindowHarness h;
+    TfmMain& form = h.Create();
+    Show(form.Radioname, "Radio");
+    Show(form.Info, "News & more");
+    Tick(form);
+    EXPECT_EQ(form.Radioname->Caption(), "adio" + Gap + "R");
+    EXPECT_EQ(form.Info->Caption(), "ews & more" + Gap + "N");
+    for (int i = 1; i < 15; ++i)
+        Tick(form);
+    EXPECT_EQ(form.Radioname->Caption(), "Radio" + Gap) << "15 ticks are one cycle of a 5-letter name";
+
+    // The labels' own timers stay off: without the window's tick nothing moves.
+    form.Timer1->SetEnabled(false);
+    testsupport::Pump(250);
+    EXPECT_EQ(form.Radioname->Caption(), "Radio" + Gap);
+}
+
+TEST(DisplayPanel, BackgroundClicksRestartTheInfoLineButClicksOnControlsDoNot)
+{
+    MainWindowHarness h;
+    TfmMain& form = h.Create();
+    form.show();
+    Show(form.Info, "Guten Abend");
+    const QString start = form.Info->Caption();
+    auto advance = [&] {
+        Tick(form);
+        Tick(form);
+        ASSERT_NE(form.Info->Caption(), start);
+    };
+
+    advance();
+    QTest::mouseClick(&form, Qt::LeftButton, {}, QPoint(200, 42)); // bare window
+    EXPECT_EQ(form.Info->Caption(), start) << "a background click did not restart the info line";
+
+    // Disabled picture controls pass their clicks to the window.
+    advance();
+    ASSERT_FALSE(form.btndisconnect->isEnabled());
+    QTest::mouseClick(form.btndisconnect, Qt::LeftButton, {}, QPoint(20, 20));
+    EXPECT_EQ(form.Info->Caption(), start) << "a click on the disabled Stop button was lost";
+    advance();
+    ASSERT_FALSE(form.Image2->isEnabled());
+    QTest::mouseClick(form.Image2, Qt::LeftButton, {}, QPoint(20, 10));
+    EXPECT_EQ(form.Info->Caption(), start) << "a click on the locked logo was lost";
+
+    advance();
+    const QString moved = form.Info->Caption();
+    QTest::mouseClick(form.Panel1, Qt::LeftButton, {}, QPoint(150, 80));
+    EXPECT_EQ(form.Info->Caption(), moved) << "a click on the display panel counted as background";
+}
+
+TEST(DisplayPanel, ClosingBlanksTheStationNameButKeepsTheInfoText)
+{
+    MainWindowHarness h;
+    TfmMain& form = h.Create();
+    form.show();
+    Show(form.Radioname, "Sender");
+    Show(form.Info, "Nachrichten");
+    form.close();
+    EXPECT_TRUE(form.Radioname->Caption().isEmpty());
+    EXPECT_EQ(form.Radioname->OriginalCaption(), "Sender");
+    // The close steps let the last queued scroll ticks run, so the info line
+    // may have moved on, but it still shows its text.
+    const QString doubled = ("Nachrichten" + Gap).repeated(2);
+    EXPECT_EQ(form.Info->Caption().size(), ("Nachrichten" + Gap).size());
+    EXPECT_TRUE(doubled.contains(form.Info->Caption())) << "the info line was cleared on close";
+}
