@@ -1,4 +1,5 @@
 #include "app/Demo2Client.h"
+#include "platform/toolkit/ComponentRegistry.h"
 #include "platform/toolkit/FormReader.h"
 #include "platform/toolkit/FormWriter.h"
 #include "platform/toolkit/TBitBtn.h"
@@ -283,6 +284,7 @@ TEST(MainWindow, WrittenComponentsReadBackWithTheirLook)
 
 TEST(MainWindow, MutatedLayoutResourcesAreReadOrRejectedNeverCrash)
 {
+    platform::RegisterToolkitClasses();
     QFile file(TfmMain::FormPath());
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     // The window's own resource, re-rooted on a plain panel so the reader
