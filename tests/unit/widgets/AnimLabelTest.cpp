@@ -128,12 +128,3 @@ TEST(TAnimLabel, IntervallZeroNeverStepsEvenWithBuiltinTimer)
     testsupport::Pump(100);
     EXPECT_EQ(label.Caption(), "Still" + Gap);
 }
-
-TEST(TAnimLabel, AmpersandIsShownLiterally)
-{
-    TAnimLabel label;
-    label.SetOriginalCaption("Rock & Roll");
-    label.StartScroll();
-    EXPECT_EQ(label.textFormat(), Qt::PlainText);
-    EXPECT_TRUE(label.Caption().startsWith("Rock & Roll"));
-}
