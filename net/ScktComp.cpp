@@ -113,6 +113,10 @@ platform::LRESULT TCustomWinSocket::WindowProc(unsigned message, platform::WPARA
 void TCustomWinSocket::SocketMessage(SOCKET socket, platform::LPARAM lParam)
 {
     const int event = ws::WSAGETSELECTEVENT(lParam);
+    // A handle given up for a newer attempt may still have its connect
+    // outcome queued; it must not pass for the newer attempt's outcome.
+    if (m_abandoned.contains(socket))
+        return;
     if (const int error = ws::WSAGETSELECTERROR(lParam); error != 0) {
         int code = error;
         NotifyError(socket, ErrorEventFor(event), code);
@@ -199,8 +203,10 @@ void TCustomWinSocket::AbandonAttempt()
         ws::WSACancelAsyncRequest(m_lookupRequest);
         m_lookupRequest = 0;
     }
-    if (m_socket != ws::INVALID_SOCKET)
+    if (m_socket != ws::INVALID_SOCKET) {
         ws::closesocket(m_socket);
+        m_abandoned.insert(m_socket);
+    }
     m_socket = ws::INVALID_SOCKET;
     m_lookupPhase = lpIdle;
     ResetPeerAddress();

@@ -23,6 +23,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_set>
 
 class ESocketError : public platform::Exception {
 public:
@@ -79,6 +80,8 @@ public:
     long AsyncEventMask() const { return m_asyncEventMask; }
     TLookupPhase LookupPhase() const { return m_lookupPhase; }
     const platform::winsock::sockaddr_in& PeerAddress() const { return m_addr; }
+    // The notification window, created on first use.
+    platform::HWND Handle() { return WindowHandle(); }
     void* Data = nullptr;
 
     // Returns 0 without sending while not connected; otherwise send()'s result.
@@ -139,6 +142,7 @@ private:
     ErrorCallback m_onErrorEvent;
     std::recursive_mutex m_lock;
     std::unique_ptr<char[]> m_lookupBuffer;
+    std::unordered_set<SOCKET> m_abandoned; // handles closed for a newer attempt
     std::string m_savedService;
     std::uint16_t m_savedPort = 0;
     bool m_savedClient = true;

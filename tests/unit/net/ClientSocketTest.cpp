@@ -310,3 +310,23 @@ TEST_F(ClientSocketTest, SendThatWouldBlockReturnsMinusOneQuietly)
     EXPECT_TRUE(errors.empty());
     EXPECT_TRUE(socket->Active());
 }
+
+TEST_F(ClientSocketTest, QueuedOutcomeOfAnAbandonedAttemptDoesNotPassForTheNewOne)
+{
+    Open("127.0.0.1", LoopbackServer::ClosedPort());
+    ASSERT_TRUE(WaitFor("error"));
+    const auto abandoned = socket->WinSocket()->SocketHandle();
+    socket->SetPort(server.Port());
+    socket->OpenConnection();
+    namespace ws = platform::winsock;
+    const auto handle = socket->WinSocket()->Handle();
+    platform::NotifyWindow::Post(handle, WM_SOCKET_EVENT, abandoned, ws::WSAMAKESELECTREPLY(ws::FD_CONNECT, 0));
+    platform::NotifyWindow::Post(handle, WM_SOCKET_EVENT, abandoned,
+                                 ws::WSAMAKESELECTREPLY(ws::FD_CONNECT, ws::WSAECONNREFUSED));
+    peer = server.Accept();
+    ASSERT_TRUE(WaitFor("connect"));
+    testsupport::Pump(50);
+    EXPECT_EQ(std::count(events.begin(), events.end(), "connect"), 1);
+    EXPECT_EQ(errors.size(), 1u);
+    EXPECT_TRUE(socket->WinSocket()->IsConnected());
+}
