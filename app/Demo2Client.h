@@ -7,9 +7,11 @@
 // index; both only ever change together.
 #pragma once
 
+#include "net/ScktComp.h"
 #include "platform/toolkit/TForm.h"
 #include "widgets/AnimLabel.h"
 #include "widgets/Tcascont.h"
+#include "wire/StreamRecords.h"
 
 #include <QString>
 #include <cstdint>
@@ -41,7 +43,7 @@ public:
 
     // Elements of the window, in declaration order. Elements that later
     // parts of the program add take their places as marked.
-    // [CSocket: TClientSocket — the stream channel]
+    TClientSocket* CSocket = nullptr;
     // [ACMO: TACMOut — the wave output]
     // [ACMC: TACMConvertor — the stream's format records]
     platform::TPanel* Panel1 = nullptr;
@@ -61,7 +63,7 @@ public:
     TAnimLabel* Radioname = nullptr;
     platform::TImage* Image2 = nullptr;
     platform::TTimer* RadiosenderTimer = nullptr;
-    // [ISocket: TClientSocket — the info channel]
+    TClientSocket* ISocket = nullptr;
     TAnimLabel* Info = nullptr;
     platform::TTimer* Timer1 = nullptr;
     platform::TTimer* KBPSTimer = nullptr;
@@ -112,8 +114,36 @@ public:
     // window's background restarts the info line.
     void Timer1Timer(QObject* Sender);
     void FormClick(QObject* Sender);
+    // Stream channel: Play and Stop, the channel's events, the rate readout.
+    void btnConnectClick(QObject* Sender);
+    void btnDisconnectClick(QObject* Sender);
+    // Splits "host:port" at its last colon; false (nothing assigned) without
+    // one. A port text that is no integer raises EConvertError.
+    bool SplitHostPort(const std::string& Address, std::string& Host, std::int32_t& Port);
+    void CSocketLookup(QObject* Sender, TCustomWinSocket* Socket);
+    void CSocketConnecting(QObject* Sender, TCustomWinSocket* Socket);
+    void CSocketConnect(QObject* Sender, TCustomWinSocket* Socket);
+    void CSocketRead(QObject* Sender, TCustomWinSocket* Socket);
+    void CSocketDisconnect(QObject* Sender, TCustomWinSocket* Socket);
+    void CSocketError(QObject* Sender, TCustomWinSocket* Socket, TErrorEvent ErrorEvent, int& ErrorCode);
+    void KBPSTimerTimer(QObject* Sender);
+
+    // Info channel: the greeting, each waiting text as the new info line,
+    // errors swallowed.
+    void ISocketConnect(QObject* Sender, TCustomWinSocket* Socket);
+    void ISocketRead(QObject* Sender, TCustomWinSocket* Socket);
+    void ISocketError(QObject* Sender, TCustomWinSocket* Socket, TErrorEvent ErrorEvent, int& ErrorCode);
+
+    // Faces and latches of the Play and Stop buttons.
+    void ReleaseStopButton();
+    void ReleasePlayButton();
+    void DropPlayLatch();
+    void DropStopLatch();
+    static bool LatchOn(const platform::TImage* button);
 
     // Read access for tests and for the other parts of the window.
+    const TStreamHeader& StreamHeader() const { return m_streamHeader; }
+    std::int32_t BytesSinceReadout() const { return BytesReceived; }
     const std::vector<std::string>& Addresses() const { return StationAddresses; }
     const std::string& Directory() const { return DirectoryUrl; }
 
@@ -130,6 +160,8 @@ private:
     void BindComponents();
     void BindHandlers();
     bool StartDrag(const QPoint& windowPoint, Qt::MouseButton button);
+    // The station name of the last header starts scrolling in Radioname.
+    void ShowStationName();
     template <typename T>
     T* Component(const char* name);
 
@@ -144,4 +176,6 @@ private:
     bool MeterEnabled = false;
 
     QString m_executableDir;
+    std::string m_headerBytes;     // the stream header as far as it has arrived
+    TStreamHeader m_streamHeader{}; // the last complete stream header
 };

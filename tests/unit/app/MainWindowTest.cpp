@@ -285,6 +285,7 @@ TEST(MainWindow, WrittenComponentsReadBackWithTheirLook)
 TEST(MainWindow, MutatedLayoutResourcesAreReadOrRejectedNeverCrash)
 {
     platform::RegisterToolkitClasses();
+    platform::RegisterClass(TClientSocket::staticMetaObject);
     QFile file(TfmMain::FormPath());
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     // The window's own resource, re-rooted on a plain panel so the reader
