@@ -286,6 +286,8 @@ TEST(MainWindow, MutatedLayoutResourcesAreReadOrRejectedNeverCrash)
 {
     platform::RegisterToolkitClasses();
     platform::RegisterClass(TClientSocket::staticMetaObject);
+    platform::RegisterClass(TAnimLabel::staticMetaObject);
+    platform::RegisterClass(TCasseteContador::staticMetaObject);
     QFile file(TfmMain::FormPath());
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     // The window's own resource, re-rooted on a plain panel so the reader
