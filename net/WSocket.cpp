@@ -242,6 +242,12 @@ TCustomWSocket::TCustomWSocket(QObject* owner) : QObject(owner)
 TCustomWSocket::~TCustomWSocket()
 {
     m_destroying = true;
+    // An owner frees its components after its own members are gone, so no
+    // event may call back into it from here.
+    OnChangeState = nullptr;
+    OnSessionClosed = nullptr;
+    OnError = nullptr;
+    OnBgException = nullptr;
     try {
         if (m_state != wsClosed)
             Close();
@@ -750,9 +756,10 @@ void TCustomWSocket::TryToSend()
                 return;
             }
         }
+        // A short write is not taken as "buffer full": only a send that would
+        // block re-arms FD_WRITE, so stopping here could leave the rest queued
+        // for good. The next pass either writes more or gets that refusal.
         m_sendQueue.front()->RemoveData(sent);
-        if (sent < len)
-            return;
     }
 }
 
