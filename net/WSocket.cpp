@@ -464,11 +464,12 @@ void TCustomWSocket::Connect()
         if ((m_options & OptionBit(wsoTcpNoDelay))
             && ws::setsockopt(m_socket, ws::IPPROTO_TCP, ws::TCP_NODELAY, value, sizeof on) != 0)
             return ReportSocketError("setsockopt(IPPROTO_TCP, TCP_NODELAY)");
-        ApplyLinger();
+        if (!ApplyLinger())
+            return;
         if (ws::setsockopt(m_socket, ws::SOL_SOCKET, ws::SO_KEEPALIVE, value, sizeof on) != 0)
             return ReportSocketError("setsockopt(SO_KEEPALIVE)");
-        if (m_localPortNumber != 0 || m_localAddr != "0.0.0.0")
-            BindLocal();
+        if ((m_localPortNumber != 0 || m_localAddr != "0.0.0.0") && !BindLocal())
+            return;
     }
 
     m_eventMask = ws::FD_READ | ws::FD_WRITE | ws::FD_ACCEPT | ws::FD_CONNECT | ws::FD_CLOSE;
@@ -485,29 +486,33 @@ void TCustomWSocket::Connect()
     ReportSocketError("Connect");
 }
 
-void TCustomWSocket::BindLocal()
+bool TCustomWSocket::BindLocal()
 {
     ws::sockaddr_in local{};
     local.sin_family = ws::AF_INET;
     local.sin_port = ws::htons(static_cast<std::uint16_t>(m_localPortNumber));
     local.sin_addr.s_addr = ws::inet_addr(m_localAddr.c_str());
-    if (ws::bind(m_socket, reinterpret_cast<const ws::sockaddr*>(&local), sizeof local) != 0)
-        ReportSocketError("bind");
+    if (ws::bind(m_socket, reinterpret_cast<const ws::sockaddr*>(&local), sizeof local) == 0)
+        return true;
+    ReportSocketError("bind");
+    return false;
 }
 
-void TCustomWSocket::ApplyLinger()
+bool TCustomWSocket::ApplyLinger()
 {
     if (m_lingerOnOff == wsLingerNoSet)
-        return;
+        return true;
     if (m_socket == ws::INVALID_SOCKET) {
         ReportError("Cannot set linger option at this time");
-        return;
+        return false;
     }
     ws::linger value{static_cast<std::uint16_t>(m_lingerOnOff == wsLingerOn ? 1 : 0),
                      static_cast<std::uint16_t>(m_lingerTimeout)};
     if (ws::setsockopt(m_socket, ws::SOL_SOCKET, ws::SO_LINGER, reinterpret_cast<const char*>(&value),
-                       sizeof value) != 0)
-        ReportSocketError("setsockopt(SO_LINGER)");
+                       sizeof value) == 0)
+        return true;
+    ReportSocketError("setsockopt(SO_LINGER)");
+    return false;
 }
 
 // ---------------------------------------------------------------------------

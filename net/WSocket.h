@@ -137,7 +137,7 @@ protected:
     virtual platform::LRESULT HandleWindowMessage(unsigned message, platform::WPARAM wParam, platform::LPARAM lParam);
     virtual void ResetToDefaults();
     virtual void DoClose(bool shutdown, int error);
-    virtual void BindLocal();
+    virtual bool BindLocal();
     virtual int RawSend(const char* data, int len);
     virtual int RawReceive(void* buffer, int len);
     virtual void ReportError(const std::string& message);
@@ -154,7 +154,8 @@ protected:
     virtual void PumpMessages();
 
     void SetState(TSocketState newState);
-    void ApplyLinger();
+    // Both return false after reporting a failure.
+    bool ApplyLinger();
     void QueueData(const void* data, int len);
     void TryToSend();
     void DeleteBufferedData();
