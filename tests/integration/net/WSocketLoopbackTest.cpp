@@ -1,11 +1,13 @@
 // The event socket against scripted peers on 127.0.0.1: connecting, the
 // request bytes, delivery of everything before a close, the connection-lost
-// paths of Send, refused connections and exceptions in handlers.
+// paths of Send, refused connections, exceptions in handlers, and one query
+// of the real station's directory.
 #include "net/WSocket.h"
 
 #include "platform/winsock/WinSock.h"
 #include "tests/support/EventLoop.h"
 #include "tests/support/LoopbackServer.h"
+#include "tests/support/StationProcess.h"
 
 #include <gtest/gtest.h>
 #include <set>
@@ -362,4 +364,34 @@ TEST(WSocketLoopback, ExceptionInAHandlerNeverEscapesAndAbortsTheConnection)
     ASSERT_TRUE(WaitUntil([&] { return caught.size() == 2; }));
     EXPECT_EQ(caught.back(), "Test exception in WSocket");
     EXPECT_EQ(socket.State(), wsConnected);
+}
+
+TEST(WSocketStation, DirectoryAnswerOfTheStationArrivesWholeBeforeTheClose)
+{
+    testsupport::StationProcess station({"--name", "Radio Gr\xC3\xBCn", "--directory", "127.0.0.1:0"});
+    ASSERT_TRUE(station.Start());
+    const std::string port = std::to_string(station.DirectoryPort());
+    TWSocket socket;
+    Recorder rec;
+    rec.Attach(socket);
+    size_t receivedAtClose = 0;
+    socket.OnSessionConnected = [&](QObject*, std::uint16_t) {
+        socket.SendString("GET http://127.0.0.1:" + port + "/index.php?action=queryuser HTTP/1.0\r\n"
+                          "Host: 127.0.0.1\r\n\r\n\r\n");
+    };
+    socket.OnSessionClosed = [&](QObject*, std::uint16_t error) {
+        ++rec.closedCount;
+        rec.closedError = error;
+        receivedAtClose = rec.received.size();
+    };
+    Aim(socket, station.DirectoryPort());
+    socket.Connect();
+    ASSERT_TRUE(WaitUntil([&] { return rec.closedCount > 0; }, 10000));
+    EXPECT_EQ(rec.closedError, 0);
+    EXPECT_EQ(receivedAtClose, rec.received.size());
+    const std::string body = "\r\n\r\n127.0.0.1:" + std::to_string(station.StreamPort()) + ",Radio Gr\xFCn\r\n";
+    ASSERT_GE(rec.received.size(), body.size());
+    EXPECT_EQ(rec.received.substr(rec.received.size() - body.size()), body);
+    EXPECT_EQ(rec.received.rfind("HTTP/1.0 200 OK\r\n", 0), 0u);
+    EXPECT_EQ(rec.errors, 0);
 }
