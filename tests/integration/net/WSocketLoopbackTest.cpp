@@ -308,29 +308,6 @@ TEST(WSocketLoopback, OwnCloseReportsSessionClosedOnceAndThePeerSeesTheEnd)
     EXPECT_EQ(rec.closedCount, 1);
 }
 
-TEST(WSocketLoopback, NoticeForAnotherSocketHandleIsIgnored)
-{
-    LoopbackServer server;
-    TWSocket socket;
-    Recorder rec;
-    rec.Attach(socket);
-    int available = 0;
-    socket.OnDataAvailable = [&](QObject*, std::uint16_t) {
-        ++available;
-        socket.ReceiveString();
-    };
-    Aim(socket, server.Port());
-    socket.Connect();
-    LoopbackPeer peer = server.Accept();
-    ASSERT_TRUE(WaitUntil([&] { return socket.State() == wsConnected; }));
-    platform::NotifyWindow::Post(socket.Handle(), platform::WM_USER + 1, 0x7fff0000,
-                                 ws::WSAMAKESELECTREPLY(static_cast<int>(ws::FD_READ | ws::FD_CLOSE), 0));
-    testsupport::Pump(50);
-    EXPECT_EQ(available, 0);
-    EXPECT_EQ(rec.closedCount, 0);
-    EXPECT_EQ(socket.State(), wsConnected);
-}
-
 TEST(WSocketLoopback, ExceptionInAHandlerNeverEscapesAndAbortsTheConnection)
 {
     LoopbackServer server;

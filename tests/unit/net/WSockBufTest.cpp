@@ -15,29 +15,14 @@ std::string Peek(const TBuffer& buffer)
 }
 } // namespace
 
-TEST(TBuffer, NonPositiveCapacityFallsBackToTheDefaultBlockSize)
-{
-    EXPECT_EQ(TBuffer(0).Capacity(), 1514);
-    EXPECT_EQ(TBuffer(-7).Capacity(), 1514);
-    EXPECT_EQ(TBuffer(10).Capacity(), 10);
-}
-
 TEST(TBuffer, AppendStopsAtCapacityAndReportsWhatFit)
 {
+    EXPECT_EQ(TBuffer(0).Capacity(), 1514);
     TBuffer buffer(8);
     EXPECT_EQ(buffer.AppendData("abcde", 5), 5);
     EXPECT_EQ(buffer.AppendData("fghij", 5), 3) << "overfilled the block";
     EXPECT_EQ(buffer.AppendData("k", 1), 0);
     EXPECT_EQ(Peek(buffer), "abcdefgh");
-}
-
-TEST(TBuffer, EmptyBlockPeeksNothing)
-{
-    TBuffer buffer(4);
-    int len = -1;
-    EXPECT_EQ(buffer.PeekData(len), nullptr);
-    EXPECT_EQ(len, 0);
-    EXPECT_EQ(buffer.RemoveData(3), 0);
 }
 
 TEST(TBuffer, RemoveTakesFromTheFrontAndADrainedBlockIsReusable)
@@ -48,6 +33,9 @@ TEST(TBuffer, RemoveTakesFromTheFrontAndADrainedBlockIsReusable)
     EXPECT_EQ(Peek(buffer), "cdef");
     EXPECT_EQ(buffer.AppendData("x", 1), 0) << "space before the unread bytes must not be reused yet";
     EXPECT_EQ(buffer.RemoveData(100), 4) << "removed more than was left";
+    int len = -1;
+    EXPECT_EQ(buffer.PeekData(len), nullptr);
+    EXPECT_EQ(len, 0);
     EXPECT_EQ(buffer.AppendData("uvwxyz", 6), 6) << "a drained block did not start over";
     EXPECT_EQ(Peek(buffer), "uvwxyz");
 }
@@ -58,8 +46,6 @@ TEST(TBuffer, ResizeKeepsTheBytesWrittenSoFar)
     buffer.AppendData("abcd", 4);
     buffer.RemoveData(1);
     buffer.Resize(16);
-    EXPECT_EQ(buffer.Capacity(), 16);
-    EXPECT_EQ(Peek(buffer), "bcd");
     EXPECT_EQ(buffer.AppendData("efg", 3), 3);
     EXPECT_EQ(Peek(buffer), "bcdefg");
 }
