@@ -14,6 +14,10 @@
 #include <string>
 #include <vector>
 
+namespace net {
+class TWSocket;
+} // namespace net
+
 namespace platform {
 class TBevel;
 class TBitBtn;
@@ -82,7 +86,7 @@ public:
     platform::TProgressBar* Ledmeter1 = nullptr;
     platform::TProgressBar* Ledmeter2 = nullptr;
     // [Zeit: TCasseteContador — the elapsed-time counter]
-    // [HTTPWSocket: TWSocket — the directory query connection]
+    net::TWSocket* HTTPWSocket = nullptr;
 
     // Puts a text into the status line; the only writer of lblstatus.
     void ShowStatus(const QString& Text);
@@ -91,6 +95,14 @@ public:
     void FormCreate(QObject* Sender);
     void FormShow(QObject* Sender);
     void FormClose(QObject* Sender, TCloseAction& Action);
+
+    // Directory query: a timer tick (or FormShow) starts one, the socket's
+    // events send the request, collect the answer and rebuild the station list.
+    void RadiosenderTimerTimer(QObject* Sender);
+    void HTTPWSocketSessionConnected(QObject* Sender, std::uint16_t Error);
+    void HTTPWSocketDataAvailable(QObject* Sender, std::uint16_t Error);
+    void HTTPWSocketSessionClosed(QObject* Sender, std::uint16_t Error);
+    void HTTPWSocketError(QObject* Sender);
 
     // Manual address entry.
     void Label3DblClick(QObject* Sender);
@@ -109,6 +121,7 @@ public:
     // Read access for tests and for the other parts of the window.
     const std::vector<std::string>& Addresses() const { return StationAddresses; }
     const std::string& Directory() const { return DirectoryUrl; }
+    const std::string& DirectoryText() const { return DirectoryAnswer; }
 
     // The drag strip: x 0–439, y 0–24 of the window move it. It is 440
     // pixels wide, not the full 444.
@@ -137,4 +150,7 @@ private:
     bool MeterEnabled = false;
 
     QString m_executableDir;
+    // The answer of the query under way has had its NUL byte: what follows
+    // it is dropped until the connection closes.
+    bool m_directoryAnswerEnded = false;
 };
