@@ -5,7 +5,6 @@
 
 #include "platform/winsock/WinSock.h"
 
-#include <QVariant>
 #include <gtest/gtest.h>
 #include <string>
 
@@ -150,29 +149,4 @@ TEST(WSocketProperties, LocalAddressAndSendFlagsAreValidated)
     EXPECT_EQ(RaisedText([&] { socket.SetSendFlags(5); }), "Invalid SendFlags");
     socket.SetSendFlags(wsSendUrgent);
     EXPECT_EQ(socket.SendFlags(), wsSendUrgent);
-}
-
-TEST(WSocketProperties, WithOnErrorFailuresAreReportedThereAndNotRaised)
-{
-    TWSocket socket;
-    int errors = 0;
-    socket.OnError = [&](QObject* sender) {
-        EXPECT_EQ(sender, &socket);
-        ++errors;
-    };
-    EXPECT_NO_THROW(socket.Connect());
-    EXPECT_NO_THROW(socket.SetSendFlags(9));
-    EXPECT_EQ(errors, 2);
-}
-
-TEST(WSocketProperties, PublishedPropertiesAreReachableByName)
-{
-    TWSocket socket;
-    EXPECT_TRUE(socket.setProperty("Addr", QStringLiteral("127.0.0.1")));
-    EXPECT_TRUE(socket.setProperty("LingerTimeout", 5));
-    EXPECT_TRUE(socket.setProperty("LingerOnOff", QVariant::fromValue(wsLingerOff)));
-    EXPECT_EQ(socket.Addr(), "127.0.0.1");
-    EXPECT_EQ(socket.LingerTimeout(), 5);
-    EXPECT_EQ(socket.LingerOnOff(), wsLingerOff);
-    EXPECT_EQ(socket.property("Proto").toString(), QStringLiteral("tcp"));
 }
