@@ -34,17 +34,6 @@
 
 using namespace platform;
 
-namespace {
-
-// Every component class the layout resource may name.
-void RegisterComponents()
-{
-    RegisterToolkitClasses();
-    RegisterClass(net::TWSocket::staticMetaObject);
-}
-
-} // namespace
-
 // ---------------------------------------------------------------------------
 // Start-up and lifecycle
 // ---------------------------------------------------------------------------
@@ -53,7 +42,7 @@ TfmMain::TfmMain(const QString& executableDir, QWidget* parent)
     : TForm(parent),
       m_executableDir(executableDir.isEmpty() ? QCoreApplication::applicationDirPath() : executableDir)
 {
-    RegisterComponents();
+    RegisterComponentClasses();
     // A tool window gets no taskbar button: the program is represented only by
     // its window and its notification-area icon. Changing the flag on a shown
     // window re-creates it, so it is set once, before the first showing.
@@ -65,6 +54,12 @@ TfmMain::TfmMain(const QString& executableDir, QWidget* parent)
 }
 
 TfmMain::~TfmMain() = default;
+
+void TfmMain::RegisterComponentClasses()
+{
+    RegisterToolkitClasses();
+    RegisterClass(net::TWSocket::staticMetaObject);
+}
 
 QString TfmMain::FormPath()
 {

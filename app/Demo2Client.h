@@ -40,6 +40,8 @@ public:
 
     // Where the layout resource lives (a Qt resource compiled into the program).
     static QString FormPath();
+    // Registers every component class the layout resource may name.
+    static void RegisterComponentClasses();
 
     // Elements of the window, in declaration order. Elements that later
     // parts of the program add take their places as marked.

@@ -284,7 +284,7 @@ TEST(MainWindow, WrittenComponentsReadBackWithTheirLook)
 
 TEST(MainWindow, MutatedLayoutResourcesAreReadOrRejectedNeverCrash)
 {
-    platform::RegisterToolkitClasses();
+    TfmMain::RegisterComponentClasses();
     QFile file(TfmMain::FormPath());
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     // The window's own resource, re-rooted on a plain panel so the reader
