@@ -14,7 +14,7 @@ public:
     // A capacity of 0 or less gives the default block size of 1514 bytes.
     explicit TBuffer(int capacity);
 
-    int Capacity() const { return static_cast<int>(m_storage.size()); }
+    int Capacity() const { return static_cast<int>(Storage.size()); }
 
     // Copies as much of Data as still fits; returns the count (0 when full).
     int AppendData(const void* data, int len);
@@ -26,9 +26,9 @@ public:
     void Resize(int newCapacity);
 
 private:
-    std::vector<char> m_storage;
-    int m_filled = 0;
-    int m_consumed = 0;
+    std::vector<char> Storage;
+    int Filled = 0;
+    int Consumed = 0;
 };
 
 } // namespace net

@@ -160,7 +160,7 @@ int WSocketResolveProto(const std::string& proto)
     return entry->p_proto;
 }
 
-std::string WSocketErrorDesc(int code)
+std::string ErrorDescription(int code)
 {
     struct Entry {
         int code;
@@ -231,7 +231,7 @@ std::string WSocketErrorDesc(int code)
 
 TCustomWSocket::TCustomWSocket(QObject* owner) : QObject(owner)
 {
-    m_window = std::make_unique<platform::NotifyWindow>(
+    MessageWindow = std::make_unique<platform::NotifyWindow>(
         [this](unsigned message, platform::WPARAM wParam, platform::LPARAM lParam) {
             return HandleWindowMessage(message, wParam, lParam);
         });
@@ -256,76 +256,76 @@ TCustomWSocket::~TCustomWSocket()
     }
     RemoveWinsockUser();
     DeleteBufferedData();
-    m_window.reset();
+    MessageWindow.reset();
 }
 
-platform::HWND TCustomWSocket::Handle() const { return m_window->Handle(); }
+platform::HWND TCustomWSocket::Handle() const { return MessageWindow->Handle(); }
 
 void TCustomWSocket::ResetToDefaults()
 {
-    m_remoteAddress = {};
-    m_remoteAddress.sin_family = ws::AF_INET;
-    m_addressFamily = ws::AF_INET;
-    m_hasPort = m_hasAddr = false;
-    m_addrReady = m_portReady = m_protoReady = m_localPortReady = false;
-    m_hasProto = true;
+    RemoteAddress = {};
+    RemoteAddress.sin_family = ws::AF_INET;
+    AddressFamily = ws::AF_INET;
+    HasPort = HasAddr = false;
+    AddrReady = PortReady = ProtoReady = LocalPortReady = false;
+    HasProto = true;
     m_protoStr = "tcp";
-    m_protoNumber = ws::IPPROTO_TCP;
-    m_socketKind = ws::SOCK_STREAM;
+    ProtoNumber = ws::IPPROTO_TCP;
+    SocketKind = ws::SOCK_STREAM;
     m_localPortStr = "0";
     m_localAddr = "0.0.0.0";
     m_lingerOnOff = wsLingerOn;
     m_lingerTimeout = 0;
-    m_socket = ws::INVALID_SOCKET;
-    m_eventMask = 0;
+    SocketHandle = ws::INVALID_SOCKET;
+    EventMask = 0;
     m_state = wsClosed;
-    m_allSent = true;
-    m_paused = false;
+    AllSent = true;
+    Paused = false;
     m_readCount = 0;
-    m_closeNotified = false;
+    CloseNotified = false;
     m_flushTimeout = 60;
 }
 
 void TCustomWSocket::SetAddr(const std::string& value)
 {
-    if (m_hasAddr && value == m_addrStr)
+    if (HasAddr && value == m_addrStr)
         return;
     if (m_state != wsClosed) {
         ReportError("Cannot change Addr if not closed");
         return;
     }
     m_addrStr = Trim(value);
-    m_hasAddr = !m_addrStr.empty();
-    if (m_hasAddr)
-        m_addrReady = false;
+    HasAddr = !m_addrStr.empty();
+    if (HasAddr)
+        AddrReady = false;
 }
 
 void TCustomWSocket::SetPort(const std::string& value)
 {
-    if (m_hasPort && value == m_portStr)
+    if (HasPort && value == m_portStr)
         return;
     if (m_state != wsClosed) {
         ReportError("Cannot change Port if not closed");
         return;
     }
     m_portStr = Trim(value);
-    m_hasPort = !m_portStr.empty();
-    if (m_hasPort)
-        m_portReady = false;
+    HasPort = !m_portStr.empty();
+    if (HasPort)
+        PortReady = false;
 }
 
 void TCustomWSocket::SetProto(const std::string& value)
 {
-    if (m_hasProto && value == m_protoStr)
+    if (HasProto && value == m_protoStr)
         return;
     if (m_state != wsClosed) {
         ReportError("Cannot change Proto if not closed");
         return;
     }
     m_protoStr = Trim(value);
-    m_hasProto = !m_protoStr.empty();
-    if (m_hasProto)
-        m_protoReady = false;
+    HasProto = !m_protoStr.empty();
+    if (HasProto)
+        ProtoReady = false;
 }
 
 void TCustomWSocket::SetLocalAddr(const std::string& value)
@@ -349,7 +349,7 @@ void TCustomWSocket::SetLocalPort(const std::string& value)
         return;
     }
     m_localPortStr = value;
-    m_localPortReady = false;
+    LocalPortReady = false;
 }
 
 TCustomWSocket::TSocketSendFlags TCustomWSocket::SendFlags() const
@@ -386,7 +386,7 @@ std::string TCustomWSocket::PeerAddr()
         return "error";
     ws::sockaddr_in peer{};
     int length = sizeof peer;
-    if (ws::getpeername(m_socket, reinterpret_cast<ws::sockaddr*>(&peer), &length) != 0) {
+    if (ws::getpeername(SocketHandle, reinterpret_cast<ws::sockaddr*>(&peer), &length) != 0) {
         ReportSocketError("GetPeerName");
         return "error";
     }
@@ -399,7 +399,7 @@ std::string TCustomWSocket::PeerPort()
         return "error";
     ws::sockaddr_in peer{};
     int length = sizeof peer;
-    if (ws::getpeername(m_socket, reinterpret_cast<ws::sockaddr*>(&peer), &length) != 0) {
+    if (ws::getpeername(SocketHandle, reinterpret_cast<ws::sockaddr*>(&peer), &length) != 0) {
         ReportSocketError("GetPeerPort");
         return "error";
     }
@@ -411,37 +411,37 @@ std::string TCustomWSocket::PeerPort()
 
 void TCustomWSocket::ResolveForConnect()
 {
-    if (!m_protoReady) {
-        m_protoNumber = WSocketResolveProto(m_protoStr);
-        m_socketKind = m_protoNumber == ws::IPPROTO_UDP ? ws::SOCK_DGRAM : ws::SOCK_STREAM;
-        m_protoReady = true;
+    if (!ProtoReady) {
+        ProtoNumber = WSocketResolveProto(m_protoStr);
+        SocketKind = ProtoNumber == ws::IPPROTO_UDP ? ws::SOCK_DGRAM : ws::SOCK_STREAM;
+        ProtoReady = true;
     }
-    if (!m_portReady) {
-        m_portNumber = WSocketResolvePort(m_portStr, m_protoStr);
-        m_remoteAddress.sin_port = ws::htons(static_cast<std::uint16_t>(m_portNumber));
-        m_portReady = true;
+    if (!PortReady) {
+        PortNumber = WSocketResolvePort(m_portStr, m_protoStr);
+        RemoteAddress.sin_port = ws::htons(static_cast<std::uint16_t>(PortNumber));
+        PortReady = true;
     }
-    if (!m_localPortReady) {
-        m_localPortNumber = WSocketResolvePort(m_localPortStr, m_protoStr);
-        m_localPortReady = true;
+    if (!LocalPortReady) {
+        LocalPortNumber = WSocketResolvePort(m_localPortStr, m_protoStr);
+        LocalPortReady = true;
     }
-    if (!m_addrReady) {
-        m_remoteAddress.sin_addr.s_addr = WSocketResolveHost(m_addrStr);
-        m_addrReady = true;
+    if (!AddrReady) {
+        RemoteAddress.sin_addr.s_addr = WSocketResolveHost(m_addrStr);
+        AddrReady = true;
     }
 }
 
 void TCustomWSocket::Connect()
 {
-    if (m_socket != ws::INVALID_SOCKET && m_state != wsClosed) {
+    if (SocketHandle != ws::INVALID_SOCKET && m_state != wsClosed) {
         ReportError("Connect: Socket already in use");
         return;
     }
-    if (!m_hasPort)
+    if (!HasPort)
         return ReportError("Connect: No Port Specified");
-    if (!m_hasAddr)
+    if (!HasAddr)
         return ReportError("Connect: No IP Address Specified");
-    if (!m_hasProto)
+    if (!HasProto)
         return ReportError("Connect: No Protocol Specified");
     try {
         ResolveForConnect();
@@ -451,33 +451,33 @@ void TCustomWSocket::Connect()
     }
     DeleteBufferedData();
 
-    m_socket = ws::socket(m_addressFamily, m_socketKind, m_protoNumber);
-    if (m_socket == ws::INVALID_SOCKET)
+    SocketHandle = ws::socket(AddressFamily, SocketKind, ProtoNumber);
+    if (SocketHandle == ws::INVALID_SOCKET)
         return ReportSocketError("Connect (socket)");
     SetState(wsOpened);
 
-    if (m_socketKind == ws::SOCK_STREAM) {
+    if (SocketKind == ws::SOCK_STREAM) {
         const int on = 1;
         const char* value = reinterpret_cast<const char*>(&on);
-        if (ws::setsockopt(m_socket, ws::SOL_SOCKET, ws::SO_REUSEADDR, value, sizeof on) != 0)
+        if (ws::setsockopt(SocketHandle, ws::SOL_SOCKET, ws::SO_REUSEADDR, value, sizeof on) != 0)
             return ReportSocketError("setsockopt(SO_REUSEADDR)");
         if ((m_options & OptionBit(wsoTcpNoDelay))
-            && ws::setsockopt(m_socket, ws::IPPROTO_TCP, ws::TCP_NODELAY, value, sizeof on) != 0)
+            && ws::setsockopt(SocketHandle, ws::IPPROTO_TCP, ws::TCP_NODELAY, value, sizeof on) != 0)
             return ReportSocketError("setsockopt(IPPROTO_TCP, TCP_NODELAY)");
         if (!ApplyLinger())
             return;
-        if (ws::setsockopt(m_socket, ws::SOL_SOCKET, ws::SO_KEEPALIVE, value, sizeof on) != 0)
+        if (ws::setsockopt(SocketHandle, ws::SOL_SOCKET, ws::SO_KEEPALIVE, value, sizeof on) != 0)
             return ReportSocketError("setsockopt(SO_KEEPALIVE)");
-        if ((m_localPortNumber != 0 || m_localAddr != "0.0.0.0") && !BindLocal())
+        if ((LocalPortNumber != 0 || m_localAddr != "0.0.0.0") && !BindLocal())
             return;
     }
 
-    m_eventMask = ws::FD_READ | ws::FD_WRITE | ws::FD_ACCEPT | ws::FD_CONNECT | ws::FD_CLOSE;
-    if (ws::WSAAsyncSelect(m_socket, m_window->Handle(), WM_ASYNCSELECT, m_eventMask) != 0)
+    EventMask = ws::FD_READ | ws::FD_WRITE | ws::FD_ACCEPT | ws::FD_CONNECT | ws::FD_CLOSE;
+    if (ws::WSAAsyncSelect(SocketHandle, MessageWindow->Handle(), WM_ASYNCSELECT, EventMask) != 0)
         return ReportSocketError("WSAAsyncSelect");
 
-    const int result = ws::connect(m_socket, reinterpret_cast<const ws::sockaddr*>(&m_remoteAddress),
-                                   sizeof m_remoteAddress);
+    const int result = ws::connect(SocketHandle, reinterpret_cast<const ws::sockaddr*>(&RemoteAddress),
+                                   sizeof RemoteAddress);
     if (result == 0 || ws::WSAGetLastError() == ws::WSAEWOULDBLOCK) {
         SetState(wsConnecting);
         return;
@@ -490,9 +490,9 @@ bool TCustomWSocket::BindLocal()
 {
     ws::sockaddr_in local{};
     local.sin_family = ws::AF_INET;
-    local.sin_port = ws::htons(static_cast<std::uint16_t>(m_localPortNumber));
+    local.sin_port = ws::htons(static_cast<std::uint16_t>(LocalPortNumber));
     local.sin_addr.s_addr = ws::inet_addr(m_localAddr.c_str());
-    if (ws::bind(m_socket, reinterpret_cast<const ws::sockaddr*>(&local), sizeof local) == 0)
+    if (ws::bind(SocketHandle, reinterpret_cast<const ws::sockaddr*>(&local), sizeof local) == 0)
         return true;
     ReportSocketError("bind");
     return false;
@@ -502,13 +502,13 @@ bool TCustomWSocket::ApplyLinger()
 {
     if (m_lingerOnOff == wsLingerNoSet)
         return true;
-    if (m_socket == ws::INVALID_SOCKET) {
+    if (SocketHandle == ws::INVALID_SOCKET) {
         ReportError("Cannot set linger option at this time");
         return false;
     }
     ws::linger value{static_cast<std::uint16_t>(m_lingerOnOff == wsLingerOn ? 1 : 0),
                      static_cast<std::uint16_t>(m_lingerTimeout)};
-    if (ws::setsockopt(m_socket, ws::SOL_SOCKET, ws::SO_LINGER, reinterpret_cast<const char*>(&value),
+    if (ws::setsockopt(SocketHandle, ws::SOL_SOCKET, ws::SO_LINGER, reinterpret_cast<const char*>(&value),
                        sizeof value) == 0)
         return true;
     ReportSocketError("setsockopt(SO_LINGER)");
@@ -568,7 +568,7 @@ void TCustomWSocket::HandleEventException(const std::exception& e)
 
 void TCustomWSocket::HandleSocketNotice(platform::WPARAM socket, int event, std::uint16_t error)
 {
-    if (socket != m_socket || m_paused)
+    if (socket != SocketHandle || Paused)
         return;
     if ((event & ws::FD_CONNECT) && m_state != wsConnected) {
         SetState(wsConnected);
@@ -585,7 +585,7 @@ void TCustomWSocket::HandleSocketNotice(platform::WPARAM socket, int event, std:
     }
     if (event & ws::FD_WRITE) {
         TryToSend();
-        if (m_allSent)
+        if (AllSent)
             FireDataSent(error);
     }
     if (event & ws::FD_ACCEPT)
@@ -595,8 +595,8 @@ void TCustomWSocket::HandleSocketNotice(platform::WPARAM socket, int event, std:
             return;
         // Deliver everything still waiting before the close is reported.
         ReceiveLoop(0, m_options & ~OptionBit(wsoNoReceiveLoop));
-        if (!m_closeNotified) {
-            m_closeNotified = true;
+        if (!CloseNotified) {
+            CloseNotified = true;
             FireSessionClosed(error);
         }
         if (m_state != wsClosed)
@@ -621,7 +621,7 @@ void TCustomWSocket::ReceiveLoop(std::uint16_t error, TWSocketOptions options)
             if (m_lastError != 0)
                 return;
             ws::u_long waiting = 0;
-            if (ws::ioctlsocket(m_socket, ws::FIONREAD, &waiting) != 0) {
+            if (ws::ioctlsocket(SocketHandle, ws::FIONREAD, &waiting) != 0) {
                 m_lastError = ws::WSAGetLastError();
                 return;
             }
@@ -638,7 +638,7 @@ void TCustomWSocket::ReceiveLoop(std::uint16_t error, TWSocketOptions options)
 
 int TCustomWSocket::RawReceive(void* buffer, int len)
 {
-    return ws::recv(m_socket, static_cast<char*>(buffer), len, 0);
+    return ws::recv(SocketHandle, static_cast<char*>(buffer), len, 0);
 }
 
 int TCustomWSocket::Receive(void* buffer, int len)
@@ -654,7 +654,7 @@ int TCustomWSocket::Receive(void* buffer, int len)
 int TCustomWSocket::RcvdCount()
 {
     ws::u_long waiting = 0;
-    if (ws::ioctlsocket(m_socket, ws::FIONREAD, &waiting) != 0) {
+    if (ws::ioctlsocket(SocketHandle, ws::FIONREAD, &waiting) != 0) {
         ReportSocketError("ioctlSocket");
         return -1;
     }
@@ -684,7 +684,7 @@ int TCustomWSocket::Send(const void* data, int len)
         ReportSocketError("Send");
         return -1;
     }
-    m_allSent = false;
+    AllSent = false;
     int result = 0;
     if (len > 0) {
         QueueData(data, len);
@@ -692,8 +692,8 @@ int TCustomWSocket::Send(const void* data, int len)
     }
     TryToSend();
     // OnDataSent always comes later from the message loop, never from here.
-    if (m_allSent)
-        platform::NotifyWindow::Post(m_window->Handle(), WM_ASYNCSELECT, m_socket,
+    if (AllSent)
+        platform::NotifyWindow::Post(MessageWindow->Handle(), WM_ASYNCSELECT, SocketHandle,
                                      ws::WSAMAKESELECTREPLY(static_cast<int>(ws::FD_WRITE), 0));
     return result;
 }
@@ -708,33 +708,33 @@ int TCustomWSocket::SendString(const std::string& text)
 void TCustomWSocket::QueueData(const void* data, int len)
 {
     const char* bytes = static_cast<const char*>(data);
-    if (m_sendQueue.empty())
-        m_sendQueue.push_back(std::make_unique<TBuffer>(m_sendChunkSize));
-    int done = m_sendQueue.back()->AppendData(bytes, len);
+    if (SendQueue.empty())
+        SendQueue.push_back(std::make_unique<TBuffer>(SendChunkSize));
+    int done = SendQueue.back()->AppendData(bytes, len);
     while (done < len) {
-        m_sendQueue.push_back(std::make_unique<TBuffer>(m_sendChunkSize));
-        done += m_sendQueue.back()->AppendData(bytes + done, len - done);
+        SendQueue.push_back(std::make_unique<TBuffer>(SendChunkSize));
+        done += SendQueue.back()->AppendData(bytes + done, len - done);
     }
 }
 
 int TCustomWSocket::RawSend(const char* data, int len)
 {
-    return ws::send(m_socket, data, len, m_sendFlags);
+    return ws::send(SocketHandle, data, len, m_sendFlags);
 }
 
 void TCustomWSocket::TryToSend()
 {
-    if (m_socket == ws::INVALID_SOCKET || m_sendQueue.empty())
+    if (SocketHandle == ws::INVALID_SOCKET || SendQueue.empty())
         return;
     for (;;) {
         int len = 0;
-        const char* data = m_sendQueue.front()->PeekData(len);
+        const char* data = SendQueue.front()->PeekData(len);
         if (len <= 0) {
-            if (m_sendQueue.size() == 1) {
-                m_allSent = true;
+            if (SendQueue.size() == 1) {
+                AllSent = true;
                 return;
             }
-            m_sendQueue.pop_front();
+            SendQueue.pop_front();
             continue;
         }
         const int sent = RawSend(data, len);
@@ -750,7 +750,7 @@ void TCustomWSocket::TryToSend()
             case ws::WSAENOTCONN:
             case ws::WSAEINVAL:
             case ws::WSAECONNABORTED:
-                m_closeNotified = true;
+                CloseNotified = true;
                 Close();
                 FireSessionClosed(static_cast<std::uint16_t>(code));
                 return;
@@ -764,11 +764,11 @@ void TCustomWSocket::TryToSend()
         // A short write is not taken as "buffer full": only a send that would
         // block re-arms FD_WRITE, so stopping here could leave the rest queued
         // for good. The next pass either writes more or gets that refusal.
-        m_sendQueue.front()->RemoveData(sent);
+        SendQueue.front()->RemoveData(sent);
     }
 }
 
-void TCustomWSocket::DeleteBufferedData() { m_sendQueue.clear(); }
+void TCustomWSocket::DeleteBufferedData() { SendQueue.clear(); }
 
 // ---------------------------------------------------------------------------
 // Closing
@@ -777,15 +777,15 @@ void TCustomWSocket::Close() { DoClose(true, 0); }
 
 void TCustomWSocket::ShutdownSocket(int how)
 {
-    if (m_socket != ws::INVALID_SOCKET)
-        ws::shutdown(m_socket, how);
+    if (SocketHandle != ws::INVALID_SOCKET)
+        ws::shutdown(SocketHandle, how);
 }
 
 void TCustomWSocket::PumpMessages() { platform::Application::Instance().ProcessMessages(); }
 
 void TCustomWSocket::DoClose(bool shutdown, int error)
 {
-    if (m_socket == ws::INVALID_SOCKET) {
+    if (SocketHandle == ws::INVALID_SOCKET) {
         if (m_state != wsClosed) {
             SetState(wsClosed);
             ResetToDefaults();
@@ -797,8 +797,8 @@ void TCustomWSocket::DoClose(bool shutdown, int error)
     if (shutdown)
         ShutdownSocket(ws::SD_SEND);
     for (;;) {
-        if (ws::closesocket(m_socket) == 0) {
-            m_socket = ws::INVALID_SOCKET;
+        if (ws::closesocket(SocketHandle) == 0) {
+            SocketHandle = ws::INVALID_SOCKET;
             break;
         }
         m_lastError = ws::WSAGetLastError();
@@ -806,7 +806,7 @@ void TCustomWSocket::DoClose(bool shutdown, int error)
             PumpMessages(); // a lingering close that has not finished yet
             continue;
         }
-        m_socket = ws::INVALID_SOCKET;
+        SocketHandle = ws::INVALID_SOCKET;
         if (m_lastError == ws::WSANOTINITIALISED)
             break;
         ws::WSASetLastError(m_lastError);
@@ -814,8 +814,8 @@ void TCustomWSocket::DoClose(bool shutdown, int error)
         return;
     }
     SetState(wsClosed);
-    if (!m_destroying && !m_closeNotified) {
-        m_closeNotified = true;
+    if (!m_destroying && !CloseNotified) {
+        CloseNotified = true;
         FireSessionClosed(static_cast<std::uint16_t>(error));
     }
     try {
@@ -827,7 +827,7 @@ void TCustomWSocket::DoClose(bool shutdown, int error)
 void TCustomWSocket::AbortConnection()
 {
     DeleteBufferedData();
-    if (m_state == wsConnected && m_protoNumber == ws::IPPROTO_TCP) {
+    if (m_state == wsConnected && ProtoNumber == ws::IPPROTO_TCP) {
         m_lingerOnOff = wsLingerOff;
         ApplyLinger();
     }
@@ -850,11 +850,11 @@ void TCustomWSocket::ReportSocketError(const std::string& functionName)
 {
     const int code = ws::WSAGetLastError();
     const std::string message =
-        "Error " + std::to_string(code) + " in function " + functionName + "\r\n" + WSocketErrorDesc(code);
+        "Error " + std::to_string(code) + " in function " + functionName + "\r\n" + ErrorDescription(code);
     if (code == ws::WSAECONNRESET || code == ws::WSAENOTCONN) {
-        if (m_socket != ws::INVALID_SOCKET)
-            ws::closesocket(m_socket);
-        m_socket = ws::INVALID_SOCKET;
+        if (SocketHandle != ws::INVALID_SOCKET)
+            ws::closesocket(SocketHandle);
+        SocketHandle = ws::INVALID_SOCKET;
         if (m_state != wsClosed)
             FireSessionClosed(static_cast<std::uint16_t>(code));
         SetState(wsClosed);

@@ -39,7 +39,7 @@ int WSocketResolveProto(const std::string& proto);
 // True for text of the form n.n.n.n (parts up to 255, blanks around allowed).
 bool WSocketIsDottedIP(const std::string& text);
 // The fixed English text of a WinSock error code.
-std::string WSocketErrorDesc(int code);
+std::string ErrorDescription(int code);
 
 class TCustomWSocket : public QObject {
     Q_OBJECT
@@ -165,36 +165,36 @@ private:
     void ReceiveLoop(std::uint16_t error, TWSocketOptions options);
     void ResolveForConnect();
 
-    std::unique_ptr<platform::NotifyWindow> m_window;
-    platform::winsock::SOCKET m_socket = platform::winsock::INVALID_SOCKET;
+    std::unique_ptr<platform::NotifyWindow> MessageWindow;
+    platform::winsock::SOCKET SocketHandle = platform::winsock::INVALID_SOCKET;
 
     std::string m_addrStr;
     std::string m_portStr;
     std::string m_protoStr;
     std::string m_localAddr;
     std::string m_localPortStr;
-    bool m_hasAddr = false;
-    bool m_addrReady = false;
-    bool m_hasPort = false;
-    bool m_portReady = false;
-    bool m_hasProto = false;
-    bool m_protoReady = false;
-    bool m_localPortReady = false;
+    bool HasAddr = false;
+    bool AddrReady = false;
+    bool HasPort = false;
+    bool PortReady = false;
+    bool HasProto = false;
+    bool ProtoReady = false;
+    bool LocalPortReady = false;
 
-    int m_protoNumber = 6;
-    int m_socketKind = 1;
-    int m_addressFamily = 2;
-    platform::winsock::sockaddr_in m_remoteAddress{};
-    int m_portNumber = 0;
-    int m_localPortNumber = 0;
+    int ProtoNumber = 6;
+    int SocketKind = 1;
+    int AddressFamily = 2;
+    platform::winsock::sockaddr_in RemoteAddress{};
+    int PortNumber = 0;
+    int LocalPortNumber = 0;
 
-    std::deque<std::unique_ptr<TBuffer>> m_sendQueue;
-    int m_sendChunkSize = 1460;
-    bool m_allSent = true;
-    bool m_closeNotified = false;
-    bool m_paused = false;
+    std::deque<std::unique_ptr<TBuffer>> SendQueue;
+    int SendChunkSize = 1460;
+    bool AllSent = true;
+    bool CloseNotified = false;
+    bool Paused = false;
     bool m_destroying = false;
-    long m_eventMask = 0;
+    long EventMask = 0;
 
     TSocketState m_state = wsClosed;
     int m_lastError = 0;

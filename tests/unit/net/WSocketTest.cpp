@@ -96,13 +96,13 @@ TEST(WSocketResolveProto, NumbersNamesAndFailureTexts)
     EXPECT_EQ(unknown.rfind("WSocketResolveProto: Cannot convert protocol 'nosuchproto', Error #", 0), 0u) << unknown;
 }
 
-TEST(WSocketErrorDesc, KnownCodesGapsAndUnknownCodes)
+TEST(WSocketErrorTexts, KnownCodesGapsAndUnknownCodes)
 {
-    EXPECT_EQ(WSocketErrorDesc(0), "No Error");
-    EXPECT_EQ(WSocketErrorDesc(ws::WSAECONNREFUSED), "Connection refused");
-    EXPECT_EQ(WSocketErrorDesc(ws::WSASYSNOTREADY), "Network sub-system is unusable");
-    EXPECT_EQ(WSocketErrorDesc(10080), "Not a WinSock error");
-    EXPECT_EQ(WSocketErrorDesc(1110), "Not a WinSock error");
+    EXPECT_EQ(ErrorDescription(0), "No Error");
+    EXPECT_EQ(ErrorDescription(ws::WSAECONNREFUSED), "Connection refused");
+    EXPECT_EQ(ErrorDescription(ws::WSASYSNOTREADY), "Network sub-system is unusable");
+    EXPECT_EQ(ErrorDescription(10080), "Not a WinSock error");
+    EXPECT_EQ(ErrorDescription(1110), "Not a WinSock error");
 }
 
 TEST(WSocketProperties, AssignedTextIsTrimmedAndBlankTextLeavesAddrUnassigned)
