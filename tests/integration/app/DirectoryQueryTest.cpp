@@ -4,6 +4,7 @@
 #include "app/Demo2Client.h"
 #include "net/WSocket.h"
 #include "platform/toolkit/TComboBox.h"
+#include "platform/toolkit/TTimer.h"
 #include "tests/support/EventLoop.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/MainWindowHarness.h"
@@ -162,6 +163,17 @@ TEST_F(DirectoryQuery, ManualEntriesAreGoneAfterTheNextRebuild)
     QueryAndAnswer(kHead + "1.1.1.1:1,Alpha\r\n");
     EXPECT_EQ(Names(), (std::vector<std::string>{"Alpha"}));
     EXPECT_EQ(Addresses().size(), 1u);
+}
+
+TEST_F(DirectoryQuery, StreamDisconnectRestartsTheTimerAndQueriesAtOnce)
+{
+    Start();
+    Answer(kHead + "1.1.1.1:1,Alpha\r\n");
+    h.form->RadiosenderTimer->SetEnabled(false); // as while a stream plays
+    h.form->CSocketDisconnect(h.form.get(), nullptr);
+    EXPECT_TRUE(h.form->RadiosenderTimer->Enabled());
+    Answer(kHead + "2.2.2.2:2,Beta\r\n");
+    EXPECT_EQ(Names(), (std::vector<std::string>{"Beta"}));
 }
 
 TEST_F(DirectoryQuery, RefusedDirectoryKeepsThePreviousListAndTheProgramRuns)
