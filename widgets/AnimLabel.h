@@ -1,7 +1,7 @@
 // TAnimLabel: a text label that shows OriginalCaption as a ticker. The
 // animation works on the label's ordinary Caption: each step rotates it left
-// by one character; StartScroll rebuilds it
-// from OriginalCaption followed by a ten-space gap, StopScroll blanks it.
+// by one character, StartScroll rebuilds it from OriginalCaption followed by a
+// ten-space gap, StopScroll blanks it.
 //
 // Threading: GUI thread only. The label either steps itself with its own
 // timer (BuiltinTimer true) or is stepped from outside (the main window's
