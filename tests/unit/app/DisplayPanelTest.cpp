@@ -36,33 +36,19 @@ void Tick(TfmMain& form)
 
 } // namespace
 
-TEST(DisplayPanel, TickersAndCounterComeFromTheLayoutWithTheirLook)
+TEST(DisplayPanel, TickersClipInAFixedMonospacedBoxAndTheCounterShowsAllItsDigits)
 {
     MainWindowHarness h;
     TfmMain& form = h.Create();
     form.show();
     for (TAnimLabel* label : {form.Radioname, form.Info}) {
         const std::string name = label->objectName().toStdString();
-        EXPECT_EQ(label->parentWidget(), form.Panel1) << name;
-        EXPECT_EQ(label->size(), QSize(265, 13)) << name;
-        EXPECT_EQ(label->Intervall(), 100) << name;
+        Show(label, QString(100, QLatin1Char('W')));
+        EXPECT_EQ(label->size(), QSize(265, 13)) << name << " grew with its text";
+        EXPECT_TRUE(QFontInfo(label->font()).fixedPitch()) << name;
         EXPECT_FALSE(label->BuiltinTimer()) << name;
-        EXPECT_FALSE(label->AutoSize()) << name;
-        const QFontInfo font(label->font());
-        EXPECT_EQ(font.family(), "Liberation Mono") << name;
-        EXPECT_TRUE(font.bold()) << name;
-        EXPECT_EQ(label->font().pixelSize(), 15) << name;
     }
-    EXPECT_EQ(form.Radioname->pos(), QPoint(16, 48));
-    EXPECT_EQ(form.Info->pos(), QPoint(16, 64));
-
-    EXPECT_EQ(form.Zeit->parentWidget(), form.Panel1);
-    EXPECT_EQ(form.Zeit->pos(), QPoint(8, 5));
     EXPECT_EQ(form.Zeit->Caption(), "00:00:00");
-    EXPECT_EQ(form.Zeit->CountLimit(), 3);
-    EXPECT_EQ(form.Zeit->FastSpeed(), 10);
-    EXPECT_EQ(form.Zeit->palette().color(QPalette::WindowText), QColor(0, 255, 0));
-    EXPECT_EQ(QFontInfo(form.Zeit->font()).family(), "Liberation Sans");
     EXPECT_GE(form.Zeit->width(), form.Zeit->fontMetrics().horizontalAdvance("00:00:00"))
         << "the counter clips its own digits";
 }
