@@ -1,0 +1,73 @@
+// The conversion-stream calls: which pairs open, how the destination size
+// follows the formats, and the header bookkeeping.
+#include "platform/wave/MSAcm.h"
+
+#include <gtest/gtest.h>
+
+using namespace platform;
+
+namespace {
+
+TACMWaveFormat Pcm(std::uint16_t channels, std::uint32_t rate, std::uint16_t bits)
+{
+    const auto align = std::uint16_t(channels * bits / 8);
+    TACMWaveFormat f{};
+    f.Format = {wire::WAVE_FORMAT_PCM, channels, rate, rate * align, align, bits, 129};
+    return f;
+}
+
+TACMWaveFormat Mp3()
+{
+    TACMWaveFormat f{};
+    f.Format = {wire::WAVE_FORMAT_MPEGLAYER3, 2, 11025, 3000, 1, 0, 12};
+    return f;
+}
+
+} // namespace
+
+TEST(AcmStream, OnlyDecodingAndPcmConversionArePossible)
+{
+    const TACMWaveFormat mp3 = Mp3(), pcm = Pcm(2, 11025, 8);
+    EXPECT_EQ(acmStreamOpen(nullptr, nullptr, &mp3, &pcm, nullptr, 0, 0, ACM_STREAMOPENF_QUERY), 0u);
+    EXPECT_EQ(acmStreamOpen(nullptr, nullptr, &pcm, &pcm, nullptr, 0, 0, ACM_STREAMOPENF_QUERY), 0u);
+    HACMSTREAM h = nullptr;
+    EXPECT_EQ(acmStreamOpen(&h, nullptr, &pcm, &mp3, nullptr, 0, 0, 0), ACMERR_NOTPOSSIBLE);
+    TACMWaveFormat adpcm = Mp3();
+    adpcm.Format.wFormatTag = 2;
+    EXPECT_EQ(acmStreamOpen(&h, nullptr, &adpcm, &pcm, nullptr, 0, 0, 0), ACMERR_NOTPOSSIBLE);
+    EXPECT_EQ(acmStreamOpen(&h, nullptr, &mp3, &pcm, nullptr, 0, 0, ACM_STREAMOPENF_ASYNC), MMSYSERR_INVALFLAG);
+}
+
+TEST(AcmStream, DestinationSizeCoversTheDecodedSourceInWholeBlocks)
+{
+    const TACMWaveFormat mp3 = Mp3(), pcm = Pcm(2, 11025, 8);
+    HACMSTREAM h = nullptr;
+    ASSERT_EQ(acmStreamOpen(&h, nullptr, &mp3, &pcm, nullptr, 0, 0, ACM_STREAMOPENF_NONREALTIME), 0u);
+    DWORD out = 0;
+    ASSERT_EQ(acmStreamSize(h, 2048, &out, ACM_STREAMSIZEF_SOURCE), 0u);
+    // 2048 bytes at 3000 B/s are 0.68 s, i.e. 15053 bytes at 22050 B/s.
+    EXPECT_GE(out, 2048u * 22050 / 3000);
+    EXPECT_EQ(out % pcm.Format.nBlockAlign, 0u);
+    EXPECT_EQ(acmStreamSize(h, 0, &out, ACM_STREAMSIZEF_SOURCE), MMSYSERR_INVALPARAM);
+    EXPECT_EQ(acmStreamClose(h, 0), 0u);
+    EXPECT_EQ(acmStreamSize(h, 2048, &out, ACM_STREAMSIZEF_SOURCE), MMSYSERR_INVALHANDLE);
+}
+
+TEST(AcmStream, PreparedHeaderKeepsTheStreamBusyUntilUnprepared)
+{
+    const TACMWaveFormat pcm = Pcm(1, 22050, 8);
+    HACMSTREAM h = nullptr;
+    ASSERT_EQ(acmStreamOpen(&h, nullptr, &pcm, &pcm, nullptr, 0, 0, 0), 0u);
+    std::uint8_t src[16], dst[16];
+    ACMSTREAMHEADER header{};
+    header.cbStruct = sizeof header;
+    header.pbSrc = src;
+    header.cbSrcLength = sizeof src;
+    header.pbDst = dst;
+    header.cbDstLength = sizeof dst;
+    EXPECT_EQ(acmStreamUnprepareHeader(h, &header, 0), ACMERR_UNPREPARED);
+    ASSERT_EQ(acmStreamPrepareHeader(h, &header, 0), 0u);
+    EXPECT_EQ(acmStreamClose(h, 0), ACMERR_BUSY);
+    EXPECT_EQ(acmStreamUnprepareHeader(h, &header, 0), 0u);
+    EXPECT_EQ(acmStreamClose(h, 0), 0u);
+}
