@@ -12,6 +12,7 @@
 #include "tests/support/AlsaRoute.h"
 #include "tests/support/EventLoop.h"
 #include "tests/support/Mp3Encoder.h"
+#include "tests/support/WaveFormats.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -35,10 +36,7 @@ double ProcessCpuSeconds()
 
 TACMWaveFormat MpegFormat(const testsupport::Mp3Params& p)
 {
-    TACMWaveFormat format{};
-    format.Format = {wire::WAVE_FORMAT_MPEGLAYER3, std::uint16_t(p.channels), std::uint32_t(p.rate),
-                     std::uint32_t(p.kbps * 125), 1, 0, 12};
-    return format;
+    return testsupport::MpegFormat(unsigned(p.rate), unsigned(p.channels), unsigned(p.kbps));
 }
 
 // Plays the bytes in network-sized blocks, as the stream channel hands them.

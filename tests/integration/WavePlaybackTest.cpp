@@ -4,6 +4,7 @@
 #include "tests/support/AlsaRoute.h"
 #include "tests/support/EventLoop.h"
 #include "tests/support/Mp3Encoder.h"
+#include "tests/support/WaveFormats.h"
 #include "audio/ACMOut.h"
 
 #include <QByteArray>
@@ -15,6 +16,7 @@ using namespace platform;
 using testsupport::AlsaRoute;
 using testsupport::EncodeMp3;
 using testsupport::Mp3Params;
+using testsupport::PcmFormat;
 
 namespace {
 
@@ -22,19 +24,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 TACMWaveFormat MpegFormat(const Mp3Params& p)
 {
-    TACMWaveFormat format{};
-    format.Format = {wire::WAVE_FORMAT_MPEGLAYER3, std::uint16_t(p.channels), std::uint32_t(p.rate),
-                     std::uint32_t(p.kbps * 125), 1, 0, 12};
-    return format;
-}
-
-TACMWaveFormat PcmFormat(unsigned rate, unsigned channels, unsigned bits)
-{
-    const auto align = std::uint16_t(channels * bits / 8);
-    TACMWaveFormat format{};
-    format.Format = {wire::WAVE_FORMAT_PCM, std::uint16_t(channels), rate, rate * align, align,
-                     std::uint16_t(bits), 0};
-    return format;
+    return testsupport::MpegFormat(unsigned(p.rate), unsigned(p.channels), unsigned(p.kbps));
 }
 
 // Everything libmpg123 makes of the bytes as one stream, 16-bit output.

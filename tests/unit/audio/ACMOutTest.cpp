@@ -2,6 +2,7 @@
 // reach the device and when, what Close releases, which notices count, and
 // the error texts.
 #include "tests/support/EventLoop.h"
+#include "tests/support/WaveFormats.h"
 #include "audio/ACMOut.h"
 #include "platform/toolkit/Application.h"
 
@@ -50,9 +51,7 @@ struct FakeWaveOut {
 
 TACMWaveFormat Mpeg()
 {
-    TACMWaveFormat f{};
-    f.Format = {wire::WAVE_FORMAT_MPEGLAYER3, 2, 11025, 3000, 1, 0, 12};
-    return f;
+    return testsupport::MpegFormat();
 }
 
 class ACMOutTest : public ::testing::Test {
@@ -126,9 +125,7 @@ TEST_F(ACMOutTest, OpenWhileOpenKeepsFormatAndPreroll)
 
 TEST_F(ACMOutTest, PcmOpensTheMapperAndCompressedFormatsOpenMappedDeviceZero)
 {
-    TACMWaveFormat pcm{};
-    pcm.Format = {wire::WAVE_FORMAT_PCM, 1, 22050, 22050, 1, 8, 0};
-    out.Open(pcm);
+    out.Open(testsupport::PcmFormat(22050, 1, 8));
     EXPECT_EQ(fake.openedDevice, WAVE_MAPPER);
     EXPECT_EQ(fake.openedFlags, 0x10000u);
     out.Close();

@@ -1,6 +1,7 @@
 // The conversion-stream calls: which pairs open, how the destination size
 // follows the formats, and the header bookkeeping.
 #include "platform/wave/MSAcm.h"
+#include "tests/support/WaveFormats.h"
 
 #include <gtest/gtest.h>
 
@@ -8,19 +9,14 @@ using namespace platform;
 
 namespace {
 
-TACMWaveFormat Pcm(std::uint16_t channels, std::uint32_t rate, std::uint16_t bits)
+TACMWaveFormat Pcm(unsigned channels, unsigned rate, unsigned bits)
 {
-    const auto align = std::uint16_t(channels * bits / 8);
-    TACMWaveFormat f{};
-    f.Format = {wire::WAVE_FORMAT_PCM, channels, rate, rate * align, align, bits, 129};
-    return f;
+    return testsupport::PcmFormat(rate, channels, bits, 129);
 }
 
 TACMWaveFormat Mp3()
 {
-    TACMWaveFormat f{};
-    f.Format = {wire::WAVE_FORMAT_MPEGLAYER3, 2, 11025, 3000, 1, 0, 12};
-    return f;
+    return testsupport::MpegFormat();
 }
 
 } // namespace
