@@ -114,9 +114,11 @@ void TACMOut::Submit(PWaveHdr header)
     RaiseOnError("WaveOut-Write", Calls.Write(m_deviceHandle, header, HeaderSize));
 }
 
-LRESULT TACMOut::WndProc(unsigned message, WPARAM, LPARAM lParam)
+LRESULT TACMOut::WndProc(unsigned message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == MM_WOM_DONE)
+    // A notice of a device closed before the current one was opened may
+    // still be queued; its header could share an address with a live block.
+    if (message == MM_WOM_DONE && reinterpret_cast<HWAVEOUT>(wParam) == m_deviceHandle)
         BufferDone(reinterpret_cast<PWaveHdr>(lParam));
     return 0;
 }

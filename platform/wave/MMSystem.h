@@ -68,8 +68,10 @@ struct WAVEHDR {
 };
 using PWaveHdr = WAVEHDR*;
 
-struct WaveOutDevice;
-using HWAVEOUT = WaveOutDevice*;
+// Handles are never reused, so a notice from a closed device can always be
+// told apart from one of the device opened after it.
+struct HWAVEOUT__;
+using HWAVEOUT = HWAVEOUT__*;
 
 // Opens the output on a 129-byte format record. PCM (8-bit unsigned or
 // 16-bit signed) opens on device 0 or the mapper; MPEG audio (0x55, 0x50)

@@ -18,6 +18,7 @@ namespace {
 struct DeviceSet {
     std::mutex lock;
     std::unordered_map<HWAVEOUT, std::unique_ptr<WaveOutDevice>> devices;
+    std::uintptr_t next = 0x1000;
 };
 
 DeviceSet& Devices()
@@ -30,7 +31,8 @@ WaveOutDevice* Find(HWAVEOUT hwo)
 {
     DeviceSet& set = Devices();
     std::lock_guard guard(set.lock);
-    return set.devices.count(hwo) ? hwo : nullptr;
+    const auto found = set.devices.find(hwo);
+    return found == set.devices.end() ? nullptr : found->second.get();
 }
 
 MMRESULT CheckHeader(const WAVEHDR* header, UINT size)
@@ -75,14 +77,13 @@ MMRESULT waveOutOpen(HWAVEOUT* phwo, UINT deviceId, const TACMWaveFormat* format
     if ((rc = pcm->Configure(parsed.pcm)) != MMSYSERR_NOERROR)
         return rc;
     const HWND window = (flags & CALLBACK_TYPEMASK) == CALLBACK_WINDOW ? callback : 0;
-    auto device = std::make_unique<WaveOutDevice>(parsed, std::move(pcm), window, instance);
-    HWAVEOUT handle = device.get();
-    {
-        DeviceSet& set = Devices();
-        std::lock_guard guard(set.lock);
-        set.devices.emplace(handle, std::move(device));
-    }
-    handle->PostNotice(MM_WOM_OPEN);
+    DeviceSet& set = Devices();
+    std::unique_lock guard(set.lock);
+    const auto handle = reinterpret_cast<HWAVEOUT>(set.next++);
+    auto device = std::make_unique<WaveOutDevice>(handle, parsed, std::move(pcm), window, instance);
+    device->PostNotice(MM_WOM_OPEN);
+    set.devices.emplace(handle, std::move(device));
+    guard.unlock();
     *phwo = handle;
     return MMSYSERR_NOERROR;
 }

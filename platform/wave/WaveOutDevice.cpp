@@ -31,9 +31,9 @@ void waveOutGetAudiblePeak(unsigned& left, unsigned& right)
     right = g_peakRight.load(std::memory_order_relaxed);
 }
 
-WaveOutDevice::WaveOutDevice(const wave::StreamFormat& format, std::unique_ptr<wave::AlsaPcm> pcm,
-                             HWND callback, DWORD_PTR instance)
-    : m_format(format), m_pcm(std::move(pcm)), m_callback(callback), m_instance(instance)
+WaveOutDevice::WaveOutDevice(HWAVEOUT handle, const wave::StreamFormat& format,
+                             std::unique_ptr<wave::AlsaPcm> pcm, HWND callback, DWORD_PTR instance)
+    : m_handle(handle), m_format(format), m_pcm(std::move(pcm)), m_callback(callback), m_instance(instance)
 {
     if (m_format.coding == wave::Coding::Mpeg)
         m_decoder = std::make_unique<wave::MpegDecoder>();
@@ -100,7 +100,7 @@ bool WaveOutDevice::HasQueued()
 void WaveOutDevice::PostNotice(unsigned message, LPARAM lParam)
 {
     if (m_callback)
-        NotifyWindow::Post(m_callback, message, reinterpret_cast<WPARAM>(this), lParam);
+        NotifyWindow::Post(m_callback, message, reinterpret_cast<WPARAM>(m_handle), lParam);
 }
 
 void WaveOutDevice::Run()

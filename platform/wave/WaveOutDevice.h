@@ -24,9 +24,9 @@
 
 namespace platform {
 
-struct WaveOutDevice {
+class WaveOutDevice {
 public:
-    WaveOutDevice(const wave::StreamFormat& format, std::unique_ptr<wave::AlsaPcm> pcm,
+    WaveOutDevice(HWAVEOUT handle, const wave::StreamFormat& format, std::unique_ptr<wave::AlsaPcm> pcm,
                   HWND callback, DWORD_PTR instance);
     ~WaveOutDevice();
 
@@ -57,6 +57,7 @@ private:
     void UpdatePeak(const std::uint8_t* data, std::size_t frames);
     void PublishAudiblePeak(std::uint64_t played);
 
+    const HWAVEOUT m_handle;
     const wave::StreamFormat m_format;
     std::unique_ptr<wave::AlsaPcm> m_pcm;
     std::unique_ptr<wave::MpegDecoder> m_decoder; // MPEG formats only

@@ -6,6 +6,7 @@
 #include "tests/support/Mp3Encoder.h"
 #include "tests/support/WaveFormats.h"
 #include "audio/ACMOut.h"
+#include "platform/toolkit/Application.h"
 
 #include <QByteArray>
 #include <gtest/gtest.h>
@@ -78,9 +79,21 @@ Bytes Concat(std::initializer_list<const Bytes*> parts)
     return all;
 }
 
+// Anything that would reach the error box fails the test instead of
+// waiting for a click on a modal box.
+class WavePlayback : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Application::Instance().SetErrorBoxHook(
+            [](const QString&, const QString& text) { ADD_FAILURE() << "error box: " << text.toStdString(); });
+    }
+    void TearDown() override { Application::Instance().SetErrorBoxHook({}); }
+};
+
 } // namespace
 
-TEST(WavePlayback, MpegDecodeIsNotAlteredByHowTheNetworkSplitsTheStream)
+TEST_F(WavePlayback, MpegDecodeIsNotAlteredByHowTheNetworkSplitsTheStream)
 {
     const Mp3Params station; // the stations' default: MPEG-2.5, 11025 Hz stereo
     const Bytes mp3 = EncodeMp3(station);
@@ -95,7 +108,7 @@ TEST(WavePlayback, MpegDecodeIsNotAlteredByHowTheNetworkSplitsTheStream)
     EXPECT_EQ(PlayThrough(big, 64 * 1024, MpegFormat(music)), ReferenceDecode(big));
 }
 
-TEST(WavePlayback, PcmPassesThroughUnchangedEvenWhenBlocksSplitFrames)
+TEST_F(WavePlayback, PcmPassesThroughUnchangedEvenWhenBlocksSplitFrames)
 {
     const auto signal = testsupport::TestSignal(22050, 2, 1.0);
     const Bytes pcm(reinterpret_cast<const std::uint8_t*>(signal.data()),
@@ -110,7 +123,7 @@ TEST(WavePlayback, PcmPassesThroughUnchangedEvenWhenBlocksSplitFrames)
     EXPECT_EQ(PlayThrough(eightBit, 100, PcmFormat(11025, 1, 8)), expected8);
 }
 
-TEST(WavePlayback, GarbageAndTruncatedFramesNeitherCrashNorStopPlayback)
+TEST_F(WavePlayback, GarbageAndTruncatedFramesNeitherCrashNorStopPlayback)
 {
     const Bytes first = EncodeMp3({11025, 2, 24, 1.0});
     const Bytes second = EncodeMp3({11025, 2, 24, 2.0});
@@ -127,7 +140,7 @@ TEST(WavePlayback, GarbageAndTruncatedFramesNeitherCrashNorStopPlayback)
     EXPECT_TRUE(captured.endsWith(tail)) << "playback did not resume after the damage";
 }
 
-TEST(WavePlayback, FormatChangeInsideTheStreamIsFollowedWithoutLoss)
+TEST_F(WavePlayback, FormatChangeInsideTheStreamIsFollowedWithoutLoss)
 {
     const Bytes low = EncodeMp3({11025, 2, 24, 1.0});
     const Bytes high = EncodeMp3({44100, 1, 64, 1.0});
@@ -138,7 +151,7 @@ TEST(WavePlayback, FormatChangeInsideTheStreamIsFollowedWithoutLoss)
     EXPECT_EQ(captured, reference);
 }
 
-TEST(WavePlayback, CloseInMidStreamStopsAndTheNextStreamPlaysCleanly)
+TEST_F(WavePlayback, CloseInMidStreamStopsAndTheNextStreamPlaysCleanly)
 {
     AlsaRoute route;
     const Mp3Params station;
@@ -159,7 +172,7 @@ TEST(WavePlayback, CloseInMidStreamStopsAndTheNextStreamPlaysCleanly)
     EXPECT_EQ(route.Captured(), ReferenceDecode(mp3));
 }
 
-TEST(WavePlayback, ResetReportsEveryQueuedBlockDoneInOrder)
+TEST_F(WavePlayback, ResetReportsEveryQueuedBlockDoneInOrder)
 {
     AlsaRoute route;
     std::vector<LPARAM> done;

@@ -21,7 +21,7 @@ struct FakeWaveOut {
     UINT openedDevice = 0;
     DWORD openedFlags = 0;
     MMRESULT openResult = 0, prepareResult = 0, writeResult = 0, unprepareResult = 0;
-    int device = 0; // its address is the handle
+    std::uintptr_t opened = 0; // every opening gets a handle of its own
 
     TWaveOutCalls Calls()
     {
@@ -31,7 +31,7 @@ struct FakeWaveOut {
             openedDevice = id;
             openedFlags = flags;
             if (openResult == 0)
-                *h = reinterpret_cast<HWAVEOUT>(&device);
+                *h = reinterpret_cast<HWAVEOUT>(++opened);
             return openResult;
         };
         c.PrepareHeader = [this](HWAVEOUT, WAVEHDR*, UINT) { return prepareResult; };
@@ -58,7 +58,12 @@ class ACMOutTest : public ::testing::Test {
 protected:
     void SetUp() override { out.Calls = fake.Calls(); }
     void PlayText(const std::string& text) { out.Play(text.data(), std::uint32_t(text.size())); }
-    void Done(PWaveHdr header) { NotifyWindow::Post(out.NotifyWindow(), MM_WOM_DONE, 0, reinterpret_cast<LPARAM>(header)); }
+    void Done(PWaveHdr header, HWAVEOUT device = nullptr)
+    {
+        device = device ? device : out.DeviceHandle();
+        NotifyWindow::Post(out.NotifyWindow(), MM_WOM_DONE, reinterpret_cast<WPARAM>(device),
+                           reinterpret_cast<LPARAM>(header));
+    }
 
     FakeWaveOut fake;
     TACMOut out;
@@ -166,18 +171,26 @@ TEST_F(ACMOutTest, DoneNoticeReleasesOnceAndFiresBeforeTheBlockIsFreed)
     EXPECT_EQ(played, std::vector<std::string>{"abc"});
 }
 
-TEST_F(ACMOutTest, DoneNoticeAfterCloseIsIgnored)
+TEST_F(ACMOutTest, DoneNoticeAfterCloseOrFromAnEarlierOpeningIsIgnored)
 {
     int fired = 0;
     out.OnBufferPlayed = [&](QObject*, PWaveHdr) { ++fired; };
     out.SetNumBuffers(0);
     out.Open(Mpeg());
     PlayText("queued");
-    PWaveHdr header = fake.writtenHeaders[0];
+    const HWAVEOUT first = out.DeviceHandle();
     out.Close();
-    Done(header);
+    Done(fake.writtenHeaders[0], first);
     testsupport::Pump(20);
     EXPECT_EQ(fired, 0);
+
+    // Reopened at once: the old device's notice must not release a new block.
+    out.Open(Mpeg());
+    PlayText("new");
+    Done(fake.writtenHeaders[1], first);
+    testsupport::Pump(20);
+    EXPECT_EQ(fired, 0);
+    EXPECT_EQ(out.LiveCount(), 1u);
 }
 
 TEST_F(ACMOutTest, ErrorTextsNameTheStepAndExplainTheCode)
