@@ -1,8 +1,10 @@
 // Threading: GUI thread only.
 #include "platform/toolkit/Application.h"
 
+#include "platform/toolkit/DialogTranscript.h"
 #include "platform/toolkit/Exception.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -47,8 +49,22 @@ void Application::HandleException(const std::exception& error)
         m_errorBoxHook(m_title, text);
         return;
     }
+    if (DialogTranscript::Record(QStringLiteral("error"), m_title, text))
+        return;
     QMessageBox box(QMessageBox::Critical, m_title, text, QMessageBox::Ok);
     box.exec();
+}
+
+int Application::Run(QWidget& mainForm)
+{
+    // The main form may be hidden to the notification area while a message
+    // box closes; that must not end the program, only closing the form does.
+    QApplication::setQuitOnLastWindowClosed(false);
+    m_mainForm = &mainForm;
+    mainForm.show();
+    const int code = QCoreApplication::exec();
+    m_mainForm = nullptr;
+    return code;
 }
 
 void Application::Terminate(int exitCode)

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <QString>
+#include <QWidget>
 #include <exception>
 #include <functional>
 
@@ -50,6 +51,11 @@ public:
     using ErrorBoxFn = std::function<void(const QString& title, const QString& text)>;
     void SetErrorBoxHook(ErrorBoxFn hook) { m_errorBoxHook = std::move(hook); }
 
+    // Shows the main form and runs the message loop until it closes; closing
+    // the main form ends the loop. Returns the loop's exit code.
+    int Run(QWidget& mainForm);
+    QWidget* MainForm() const { return m_mainForm; }
+
     // Ends the process at once, without further handlers.
     [[noreturn]] static void Terminate(int exitCode = 0);
 
@@ -58,6 +64,7 @@ private:
 
     QString m_title;
     ErrorBoxFn m_errorBoxHook;
+    QWidget* m_mainForm = nullptr;
 };
 
 } // namespace platform

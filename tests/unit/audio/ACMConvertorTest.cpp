@@ -2,9 +2,14 @@
 // Close with their error texts (against the real conversion-stream layer
 // and a failing stand-in).
 #include "audio/ACMConvertor.h"
+#include "audio/ACMOut.h"
+#include "audio/AudioClasses.h"
+#include "platform/toolkit/FormReader.h"
+#include "platform/toolkit/FormWriter.h"
 
 #include <QVariant>
 #include <gtest/gtest.h>
+#include <memory>
 
 using namespace platform;
 
@@ -153,4 +158,30 @@ TEST(ACMConvertor, ErrorTextsIncludingCodesOnlyTheWaveOutputKnows)
               "acmStreamUnPrepareHeader: Cannot perform this action on a header that has not been prepared.");
     EXPECT_TRUE(acmc.Active()); // a failed close leaves it open
     acmc.Calls.UnprepareHeader = [](HACMSTREAM, ACMSTREAMHEADER*, DWORD) { return MMRESULT(0); };
+}
+
+TEST(ACMConvertor, LayoutResourceCreatesTheAudioComponentsAndWritesTheFormatsBack)
+{
+    RegisterAudioClasses();
+    const QByteArray text = "object ACMC: TACMConvertor\n"
+                            "  InputBufferSize = 2048\n"
+                            "  ACMFormatIn = {" + StoredIn.toHex() + "}\n"
+                            "  ACMFormatOut = {" + StoredOut.toHex() + "}\n"
+                            "end\n";
+    std::unique_ptr<QObject> read(FormReader::Read(text, QStringLiteral("audio.form"), QString()));
+    auto* acmc = qobject_cast<TACMConvertor*>(read.get());
+    ASSERT_NE(acmc, nullptr);
+    EXPECT_EQ(acmc->FormatIn.Format.wFormatTag, 0x55);
+
+    // What the writer stores reads back to the very same bytes.
+    std::unique_ptr<QObject> again(FormReader::Read(FormWriter::Write(*acmc), QStringLiteral("again.form"), QString()));
+    auto* copy = qobject_cast<TACMConvertor*>(again.get());
+    ASSERT_NE(copy, nullptr);
+    EXPECT_EQ(copy->StoredFormatIn(), StoredIn);
+    EXPECT_EQ(copy->StoredFormatOut(), StoredOut);
+
+    std::unique_ptr<QObject> acmo(FormReader::Read("object ACMO: TACMOut\n  NumBuffers = 4\nend\n",
+                                                   QStringLiteral("acmo.form"), QString()));
+    ASSERT_NE(qobject_cast<TACMOut*>(acmo.get()), nullptr);
+    EXPECT_EQ(qobject_cast<TACMOut*>(acmo.get())->NumBuffers(), 4);
 }

@@ -1,0 +1,140 @@
+// TfmMain, the main window: a borderless 444 × 200 skinned window built from
+// its layout resource Demo2Client.form. It owns every component of the
+// program; their events are bound to its handlers in the constructor.
+//
+// Everything runs on the GUI thread, one handler at a time. The station list
+// is the items of Adressliste together with StationAddresses, index for
+// index; both only ever change together.
+#pragma once
+
+#include "platform/toolkit/TForm.h"
+
+#include <QString>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform {
+class TBevel;
+class TBitBtn;
+class TComboBox;
+class TImage;
+class TLabel;
+class TPanel;
+class TProgressBar;
+class TTimer;
+} // namespace platform
+
+class TfmMain : public platform::TForm {
+    Q_OBJECT
+
+public:
+    // executableDir is where Server.ini is looked for; empty means the
+    // directory of the running executable (tests pass a directory of theirs).
+    explicit TfmMain(const QString& executableDir = QString(), QWidget* parent = nullptr);
+    ~TfmMain() override;
+
+    // Where the layout resource lives (a Qt resource compiled into the program).
+    static QString FormPath();
+
+    // Elements of the window, in declaration order. Elements that later
+    // parts of the program add take their places as marked.
+    // [CSocket: TClientSocket — the stream channel]
+    // [ACMO: TACMOut — the wave output]
+    // [ACMC: TACMConvertor — the stream's format records]
+    platform::TPanel* Panel1 = nullptr;
+    platform::TLabel* Label7 = nullptr;
+    platform::TLabel* Label8 = nullptr;
+    platform::TLabel* lblstatus = nullptr;
+    platform::TLabel* Label1 = nullptr;
+    platform::TLabel* Label2 = nullptr;
+    platform::TBitBtn* BitBtn1 = nullptr;
+    platform::TBevel* Bevel1 = nullptr;
+    platform::TTimer* VUTimer = nullptr;
+    platform::TComboBox* Adressliste = nullptr;
+    platform::TLabel* Label3 = nullptr;
+    platform::TImage* Image1 = nullptr;
+    // [IconTaskBar: TIconTaskBar — the notification-area icon]
+    platform::TBitBtn* BitBtn2 = nullptr;
+    // [Radioname: TAnimLabel — the station name]
+    platform::TImage* Image2 = nullptr;
+    platform::TTimer* RadiosenderTimer = nullptr;
+    // [ISocket: TClientSocket — the info channel]
+    // [Info: TAnimLabel — the info text]
+    platform::TTimer* Timer1 = nullptr;
+    platform::TTimer* KBPSTimer = nullptr;
+    platform::TImage* btnconnect = nullptr;
+    platform::TImage* Play2 = nullptr;
+    platform::TImage* Play3 = nullptr;
+    platform::TImage* Play4 = nullptr;
+    platform::TImage* Play1 = nullptr;
+    platform::TImage* stop2 = nullptr;
+    platform::TImage* stop3 = nullptr;
+    platform::TImage* stop4 = nullptr;
+    platform::TImage* stop1 = nullptr;
+    platform::TImage* rec4 = nullptr;
+    platform::TImage* rec1 = nullptr;
+    platform::TImage* exit4 = nullptr;
+    platform::TImage* exit1 = nullptr;
+    platform::TImage* btndisconnect = nullptr;
+    platform::TImage* LEDButton1 = nullptr;
+    platform::TImage* LEDButton2 = nullptr;
+    platform::TProgressBar* Ledmeter1 = nullptr;
+    platform::TProgressBar* Ledmeter2 = nullptr;
+    // [Zeit: TCasseteContador — the elapsed-time counter]
+    // [HTTPWSocket: TWSocket — the directory query connection]
+
+    // Puts a text into the status line; the only writer of lblstatus.
+    void ShowStatus(const QString& Text);
+
+    // Lifecycle handlers.
+    void FormCreate(QObject* Sender);
+    void FormShow(QObject* Sender);
+    void FormClose(QObject* Sender, TCloseAction& Action);
+
+    // Manual address entry.
+    void Label3DblClick(QObject* Sender);
+    void Image2DblClick(QObject* Sender);
+
+    // Window buttons.
+    void BitBtn1Click(QObject* Sender);
+    void BitBtn2Click(QObject* Sender);
+    void LEDButton1MouseDown(QObject* Sender, Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X, int Y);
+    void LEDButton1MouseUp(QObject* Sender, Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X, int Y);
+    void LEDButton1Click(QObject* Sender);
+    void LEDButton2MouseDown(QObject* Sender, Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X, int Y);
+    void LEDButton2MouseUp(QObject* Sender, Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X, int Y);
+    void LEDButton2Click(QObject* Sender);
+
+    // Read access for tests and for the other parts of the window.
+    const std::vector<std::string>& Addresses() const { return StationAddresses; }
+    const std::string& Directory() const { return DirectoryUrl; }
+
+    // The drag strip: x 0–439, y 0–24 of the window move it. It is 440
+    // pixels wide, not the full 444.
+    static bool InDragStrip(const QPoint& windowPoint);
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    // Presses on the strip's own controls (title picture, caption) drag too.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void BindComponents();
+    void BindHandlers();
+    bool StartDrag(const QPoint& windowPoint, Qt::MouseButton button);
+    template <typename T>
+    T* Component(const char* name);
+
+    // Private state, in declaration order.
+    std::int32_t BytesReceived = 0;
+    bool ExpectHeader = false;
+    // [Mixers: room for 10 mixer objects and one always-empty slot]
+    // [MeterMixer, MeterDestination, MeterControl: where the peak meter was found]
+    std::vector<std::string> StationAddresses; // Windows-1252 "host:port" texts
+    std::string DirectoryUrl;                  // first line of Server.ini, Windows-1252
+    std::string DirectoryAnswer;
+    bool MeterEnabled = false;
+
+    QString m_executableDir;
+};

@@ -1,0 +1,44 @@
+// TLabel: a text control. The caption is plain text ("&" is shown as is). With
+// AutoSize it follows its text, otherwise it clips to its box. Like every
+// enabled control it keeps the clicks on it (OnClick/OnDblClick when assigned).
+#pragma once
+
+#include <QLabel>
+#include <functional>
+
+namespace platform {
+
+class TLabel : public QLabel {
+    Q_OBJECT
+    // AutoSize comes first, so a written form restores a fixed size before
+    // the caption would resize the label.
+    Q_PROPERTY(bool AutoSize READ AutoSize WRITE SetAutoSize)
+    Q_PROPERTY(QString Caption READ Caption WRITE SetCaption)
+    Q_PROPERTY(bool Transparent READ Transparent WRITE SetTransparent)
+
+public:
+    Q_INVOKABLE explicit TLabel(QWidget* parent = nullptr);
+
+    QString Caption() const { return text(); }
+    void SetCaption(const QString& caption);
+
+    bool AutoSize() const { return m_autoSize; }
+    void SetAutoSize(bool autoSize);
+
+    bool Transparent() const { return !autoFillBackground(); }
+    void SetTransparent(bool transparent) { setAutoFillBackground(!transparent); }
+
+    std::function<void(QObject* Sender)> OnClick;
+    std::function<void(QObject* Sender)> OnDblClick;
+
+protected:
+    void changeEvent(QEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+private:
+    bool m_autoSize = true;
+};
+
+} // namespace platform

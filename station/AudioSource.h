@@ -1,0 +1,44 @@
+// Where a station's MPEG frames come from. A source never runs dry: files and
+// playlists loop, generated signals go on forever. Sources are used on the
+// station's one thread only.
+#pragma once
+
+#include "MpegFrame.h"
+
+#include <memory>
+#include <string>
+
+namespace station {
+
+// A frame as it is broadcast: shared by every listener queue that holds it.
+struct AudioFrame {
+    std::shared_ptr<const std::string> bytes;
+    double seconds = 0;
+};
+
+// The station's output format; MP3 sources must match it, generated and WAV
+// sources are encoded to it.
+struct StationFormat {
+    int sampleRate = 11025;
+    int channels = 2;
+    int bitrateKbps = 24;
+};
+
+class AudioSource {
+public:
+    virtual ~AudioSource() = default;
+    virtual AudioFrame Next() = 0;
+    // Header of the stream's frames, for the stream header record.
+    virtual const FrameHeader& Format() const = 0;
+    // Mean bytes per second of the stream (differs from bitrate/8 only for VBR files).
+    virtual int AverageBytesPerSecond() const { return Format().bitrate / 8; }
+    // The title of what plays now, Windows-1252; may be empty.
+    virtual std::string Title() const = 0;
+};
+
+// Builds the source named on the command line: "tone", "melody", or a path
+// ending in .mp3, .m3u or .wav. Throws std::runtime_error with a message fit
+// for the user when the source cannot be used.
+std::unique_ptr<AudioSource> MakeSource(const std::string& name, const StationFormat& format);
+
+} // namespace station

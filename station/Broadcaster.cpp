@@ -1,0 +1,203 @@
+#include "Broadcaster.h"
+
+#include "Log.h"
+
+#include <array>
+#include <cstdio>
+#include <vector>
+
+namespace station {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Frames are released in small batches rather than one wake-up per frame:
+// with many listeners this keeps the number of socket writes down.
+constexpr auto TickInterval = std::chrono::milliseconds(100);
+// After a stall longer than this (a suspended machine) the clock restarts
+// instead of sending everything it missed at once.
+constexpr auto MaxLag = std::chrono::seconds(2);
+
+// Listeners never send anything after their greeting; whatever arrives is
+// read into this one buffer and thrown away (one thread, so sharing is safe).
+std::array<char, 512> Discard;
+
+} // namespace
+
+class StreamListener : public std::enable_shared_from_this<StreamListener> {
+public:
+    StreamListener(asio::ip::tcp::socket socket, std::string peer, Broadcaster& owner)
+        : socket_(std::move(socket)), peer_(std::move(peer)), owner_(owner) {}
+
+    const std::string& Peer() const { return peer_; }
+
+    void Start()
+    {
+        ReadMore();
+    }
+
+    // False when the unsent audio now exceeds the bound.
+    bool Enqueue(const AudioFrame& frame, double bound)
+    {
+        queue_.push_back(frame);
+        queuedSeconds_ += frame.seconds;
+        if (queuedSeconds_ > bound)
+            return false;
+        if (inFlight_.empty())
+            WriteMore();
+        return true;
+    }
+
+    void Close()
+    {
+        asio::error_code ignored;
+        socket_.close(ignored);
+    }
+
+private:
+    void WriteMore()
+    {
+        inFlight_.assign(queue_.begin(), queue_.end());
+        queue_.clear();
+        std::vector<asio::const_buffer> buffers;
+        buffers.reserve(inFlight_.size());
+        for (const AudioFrame& f : inFlight_)
+            buffers.push_back(asio::buffer(*f.bytes));
+        asio::async_write(socket_, buffers, [self = shared_from_this()](asio::error_code ec, std::size_t) {
+            self->Written(ec);
+        });
+    }
+
+    void Written(asio::error_code ec)
+    {
+        if (ec) {
+            if (ec != asio::error::operation_aborted)
+                owner_.Remove(this, "send failed: " + ec.message());
+            return;
+        }
+        for (const AudioFrame& f : inFlight_)
+            queuedSeconds_ -= f.seconds;
+        inFlight_.clear();
+        if (!queue_.empty())
+            WriteMore();
+    }
+
+    void ReadMore()
+    {
+        socket_.async_read_some(asio::buffer(Discard), [self = shared_from_this()](asio::error_code ec, std::size_t) {
+            if (!ec)
+                self->ReadMore();
+            else if (ec != asio::error::operation_aborted)
+                self->owner_.Remove(self.get(), ec == asio::error::eof ? "disconnected" : "disconnected: " + ec.message());
+        });
+    }
+
+    asio::ip::tcp::socket socket_;
+    const std::string peer_;
+    Broadcaster& owner_;
+    std::deque<AudioFrame> queue_;
+    std::vector<AudioFrame> inFlight_;
+    double queuedSeconds_ = 0;
+};
+
+Broadcaster::Broadcaster(asio::io_context& io, AudioSource& source, std::string header, BroadcastSettings settings)
+    : timer_(io)
+    , source_(source)
+    , header_(std::make_shared<const std::string>(std::move(header)))
+    , settings_(settings)
+{
+}
+
+Broadcaster::~Broadcaster()
+{
+    Stop();
+}
+
+void Broadcaster::Start()
+{
+    due_ = Clock::now();
+    Tick();
+}
+
+void Broadcaster::Stop()
+{
+    timer_.cancel();
+    for (auto& [raw, listener] : listeners_)
+        listener->Close();
+    listeners_.clear();
+}
+
+void Broadcaster::AddListener(asio::ip::tcp::socket socket, const std::string& peer)
+{
+    // A small kernel buffer keeps the unsent audio in our queue, where the
+    // bound can see it, instead of hiding megabytes of it in the socket.
+    asio::error_code ignored;
+    socket.set_option(asio::socket_base::send_buffer_size(std::max(4096, source_.AverageBytesPerSecond())), ignored);
+
+    auto listener = std::make_shared<StreamListener>(std::move(socket), peer, *this);
+    listeners_.emplace(listener.get(), listener);
+    LogLine(peer + " stream listener connected (" + std::to_string(listeners_.size()) + " listening)");
+    listener->Start();
+    listener->Enqueue({header_, 0}, settings_.queueSeconds);
+    for (const AudioFrame& f : burst_)
+        listener->Enqueue(f, settings_.queueSeconds + settings_.burstSeconds);
+}
+
+void Broadcaster::Tick()
+{
+    const auto now = Clock::now();
+    if (now - due_ > MaxLag)
+        due_ = now;
+    while (due_ <= now) {
+        const AudioFrame frame = source_.Next();
+        if (source_.Title() != title_) {
+            title_ = source_.Title();
+            if (OnTitle)
+                OnTitle(title_);
+        }
+        Release(frame);
+        due_ += std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(frame.seconds));
+    }
+    timer_.expires_at(std::max(due_, now + TickInterval));
+    timer_.async_wait([this](asio::error_code ec) {
+        if (!ec)
+            Tick();
+    });
+}
+
+void Broadcaster::Release(const AudioFrame& frame)
+{
+    burst_.push_back(frame);
+    burstHeld_ += frame.seconds;
+    while (!burst_.empty() && burstHeld_ > settings_.burstSeconds) {
+        burstHeld_ -= burst_.front().seconds;
+        burst_.pop_front();
+    }
+
+    std::vector<StreamListener*> overdue;
+    for (auto& [raw, listener] : listeners_) {
+        // The burst a listener got on connecting counts on top of the bound.
+        if (!listener->Enqueue(frame, settings_.queueSeconds + settings_.burstSeconds))
+            overdue.push_back(raw);
+    }
+    for (StreamListener* raw : overdue) {
+        char reason[96];
+        std::snprintf(reason, sizeof reason, "dropped: more than %.1f s of audio unsent",
+                      settings_.queueSeconds + settings_.burstSeconds);
+        Remove(raw, reason);
+    }
+}
+
+void Broadcaster::Remove(StreamListener* listener, const std::string& reason)
+{
+    const auto it = listeners_.find(listener);
+    if (it == listeners_.end())
+        return;
+    const std::shared_ptr<StreamListener> keep = it->second;
+    listeners_.erase(it);
+    keep->Close();
+    LogLine(keep->Peer() + " stream listener " + reason + " (" + std::to_string(listeners_.size()) + " listening)");
+}
+
+} // namespace station

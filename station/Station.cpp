@@ -1,0 +1,208 @@
+#include "Station.h"
+
+#include "Log.h"
+#include "StreamHeaderBuilder.h"
+
+#include "wire/StreamRecords.h"
+
+#include <array>
+
+namespace station {
+
+namespace {
+
+asio::ip::tcp::endpoint Resolve(asio::io_context& io, const HostPort& where)
+{
+    asio::ip::tcp::resolver resolver(io);
+    const auto results = resolver.resolve(where.host, std::to_string(where.port),
+                                          asio::ip::resolver_base::passive | asio::ip::resolver_base::numeric_service);
+    return results.begin()->endpoint();
+}
+
+std::string PeerName(const asio::ip::tcp::socket& socket)
+{
+    asio::error_code ec;
+    const auto remote = socket.remote_endpoint(ec);
+    return ec ? std::string("?") : remote.address().to_string() + ":" + std::to_string(remote.port());
+}
+
+} // namespace
+
+// Waits for the greeting of one new connection, within the greeting timeout.
+class Greeter : public std::enable_shared_from_this<Greeter> {
+public:
+    Greeter(asio::ip::tcp::socket socket, Station& station)
+        : socket_(std::move(socket)), timer_(socket_.get_executor()), station_(station), peer_(PeerName(socket_)) {}
+
+    void Start(double timeoutSeconds)
+    {
+        timer_.expires_after(std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+            std::chrono::duration<double>(timeoutSeconds)));
+        timer_.async_wait([self = shared_from_this()](asio::error_code ec) {
+            if (!ec)
+                self->Fail("no greeting in time, closed");
+        });
+        ReadMore();
+    }
+
+private:
+    void ReadMore()
+    {
+        socket_.async_read_some(asio::buffer(received_.data() + size_, received_.size() - size_),
+                                [self = shared_from_this()](asio::error_code ec, std::size_t n) {
+                                    self->Received(ec, n);
+                                });
+    }
+
+    void Received(asio::error_code ec, std::size_t n)
+    {
+        if (done_)
+            return;
+        if (ec) {
+            Fail(ec == asio::error::eof ? "closed before greeting" : "closed before greeting: " + ec.message());
+            return;
+        }
+        size_ += n;
+        const auto kind = Station::Classify(std::string_view(received_.data(), size_));
+        if (kind == Station::Greeting::Incomplete) {
+            ReadMore();
+        } else if (kind == Station::Greeting::Wrong) {
+            Fail("wrong greeting, closed");
+        } else {
+            Finish();
+            station_.Greeted(std::move(socket_), peer_, kind);
+        }
+    }
+
+    void Fail(const std::string& reason)
+    {
+        if (done_)
+            return;
+        LogLine(peer_ + " " + reason);
+        Finish();
+        asio::error_code ignored;
+        socket_.close(ignored);
+    }
+
+    void Finish()
+    {
+        done_ = true;
+        timer_.cancel();
+        --station_.greeting_;
+    }
+
+    asio::ip::tcp::socket socket_;
+    asio::steady_timer timer_;
+    Station& station_;
+    const std::string peer_;
+    std::array<char, wire::StreamGreeting.size()> received_{};
+    std::size_t size_ = 0;
+    bool done_ = false;
+};
+
+Station::Station(asio::io_context& io, const Options& options, std::unique_ptr<AudioSource> source)
+    : options_(options)
+    , source_(std::move(source))
+    , acceptor_(io, Resolve(io, options.listen))
+    , retry_(io)
+    , broadcaster_(io, *source_,
+                   HeaderBytes(BuildStreamHeader(options.name, source_->Format(), source_->AverageBytesPerSecond())),
+                   {options.burstSeconds, options.queueSeconds})
+    , info_(io, options.infoTexts, options.infoIntervalSeconds)
+{
+    broadcaster_.OnTitle = [this](const std::string& title) { info_.SetTitle(title); };
+    if (!options.directory)
+        return;
+    HostPort announce = options.announce.value_or(HostPort{options.listen.host, StreamEndpoint().port()});
+    if (announce.host == "0.0.0.0" || announce.host == "::")
+        announce.host = "127.0.0.1";
+    std::vector<DirectoryEntry> entries{{announce.Text(), options.name}};
+    for (const ListedStation& s : options.listed)
+        entries.push_back({s.address, s.name});
+    directory_ = std::make_unique<DirectoryServer>(io, Resolve(io, *options.directory), std::move(entries));
+}
+
+std::optional<asio::ip::tcp::endpoint> Station::DirectoryEndpoint() const
+{
+    if (!directory_)
+        return std::nullopt;
+    return directory_->LocalEndpoint();
+}
+
+void Station::Start()
+{
+    broadcaster_.Start();
+    info_.Start();
+    if (directory_)
+        directory_->Start();
+    Accept();
+}
+
+void Station::Stop()
+{
+    asio::error_code ignored;
+    acceptor_.close(ignored);
+    retry_.cancel();
+    broadcaster_.Stop();
+    info_.Stop();
+    if (directory_)
+        directory_->Stop();
+}
+
+Station::Greeting Station::Classify(std::string_view received)
+{
+    const std::string_view stream = wire::StreamGreeting;
+    const std::string_view info = wire::InfoGreeting;
+    if (received.size() >= info.size() && received.substr(0, info.size()) == info)
+        return Greeting::Info;
+    if (received.size() >= stream.size())
+        return received.substr(0, stream.size()) == stream ? Greeting::Stream : Greeting::Wrong;
+    const bool mayBeStream = stream.substr(0, received.size()) == received;
+    const bool mayBeInfo = received.size() < info.size() && info.substr(0, received.size()) == received;
+    return mayBeStream || mayBeInfo ? Greeting::Incomplete : Greeting::Wrong;
+}
+
+void Station::Accept()
+{
+    acceptor_.async_accept([this](asio::error_code ec, asio::ip::tcp::socket socket) {
+        if (ec == asio::error::operation_aborted)
+            return;
+        if (ec) {
+            // Out of descriptors or the like: log it, keep serving the others
+            // and try again a little later rather than spinning.
+            LogLine("accept failed: " + ec.message());
+            retry_.expires_after(std::chrono::milliseconds(200));
+            retry_.async_wait([this](asio::error_code waited) {
+                if (!waited)
+                    Accept();
+            });
+            return;
+        }
+        if (greeting_ >= options_.maxListeners) {
+            LogLine(PeerName(socket) + " refused: too many connections waiting to greet");
+        } else {
+            ++greeting_;
+            std::make_shared<Greeter>(std::move(socket), *this)->Start(options_.greetingTimeoutSeconds);
+        }
+        Accept();
+    });
+}
+
+void Station::Greeted(asio::ip::tcp::socket socket, const std::string& peer, Greeting kind)
+{
+    if (kind == Greeting::Stream) {
+        if (broadcaster_.ListenerCount() >= options_.maxListeners) {
+            LogLine(peer + " refused: " + std::to_string(options_.maxListeners) + " listeners already");
+            return;
+        }
+        broadcaster_.AddListener(std::move(socket), peer);
+    } else {
+        if (info_.ReaderCount() >= options_.maxListeners) {
+            LogLine(peer + " refused: " + std::to_string(options_.maxListeners) + " info readers already");
+            return;
+        }
+        info_.AddReader(std::move(socket), peer);
+    }
+}
+
+} // namespace station

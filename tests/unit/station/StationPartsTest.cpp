@@ -1,0 +1,87 @@
+// The station's text conversion, command line and stream header record.
+#include "Options.h"
+#include "StreamHeaderBuilder.h"
+#include "Text.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+using namespace station;
+
+namespace {
+
+TEST(StationTextTest, Utf8BecomesWindows1252WithQuestionMarksForTheRest)
+{
+    EXPECT_EQ(Utf8ToCp1252("Grüße €5 – “x”"), "Gr\xFC\xDF" "e \x80" "5 \x96 \x93x\x94");
+    EXPECT_EQ(Utf8ToCp1252("中"), "?");
+    EXPECT_EQ(Utf8ToCp1252("a\xC3"), "a?");         // cut-off sequence
+    EXPECT_EQ(Utf8ToCp1252("\xC3(x"), "?(x");        // bad continuation
+    EXPECT_EQ(Utf16ToCp1252(std::string("\xFF\xFEG\0\xFC\0", 6), true), "G\xFC");
+    EXPECT_EQ(Utf16ToCp1252(std::string("\0G\0\xFC", 4), true), "G\xFC");
+}
+
+TEST(StationOptionsTest, DefaultsAndRepeatedOptions)
+{
+    const Options defaults = ParseOptions({});
+    EXPECT_EQ(defaults.listen.Text(), "0.0.0.0:6565");
+    EXPECT_EQ(defaults.source, "tone");
+    EXPECT_FALSE(defaults.directory);
+
+    const Options o = ParseOptions({"--listen", "127.0.0.1:0", "--info", "a", "--info", "b", "--list",
+                                    "10.0.0.1:1,x,y", "--name", "Zürich", "--burst", "0.5"});
+    EXPECT_EQ(o.listen.port, 0);
+    EXPECT_EQ(o.infoTexts, (std::vector<std::string>{"a", "b"}));
+    ASSERT_EQ(o.listed.size(), 1u);
+    EXPECT_EQ(o.listed[0].address, "10.0.0.1:1");
+    EXPECT_EQ(o.listed[0].name, "x,y");
+    EXPECT_EQ(o.name, "Z\xFCrich");
+    EXPECT_DOUBLE_EQ(o.burstSeconds, 0.5);
+    EXPECT_EQ(ParseOptions({"--source", "/music/Song.MP3"}).source, "/music/Song.MP3");
+    EXPECT_EQ(ParseOptions({"--listen", "[::1]:7000"}).listen.host, "::1");
+}
+
+TEST(StationOptionsTest, BadValuesAreUsageErrors)
+{
+    const std::vector<std::vector<std::string>> bad = {
+        {"--listen", "6565"}, {"--listen", ":6565"}, {"--listen", "h:"}, {"--listen", "h:-1"},
+        {"--listen", "h:65536"}, {"--queue", "0"}, {"--burst", "-1"}, {"--burst", "nan"},
+        {"--name", std::string(300, 'n')}, {"--info", "two\nlines"}, {"--list", ",x"}, {"--list", "a,"},
+        {"--max-listeners", "many"}, {"stray"}, {"--name"}, {"--source", "noise"}, {"--source", "song.ogg"},
+        {"--source", "dir/.mp3"}};
+    for (const auto& args : bad)
+        EXPECT_THROW(ParseOptions(args), UsageError) << args[0] << " " << (args.size() > 1 ? args[1] : "");
+}
+
+TEST(StationHeaderTest, DefaultFormatMatchesTheClientsStoredInputFormat)
+{
+    FrameHeader frames;
+    frames.version = 25;
+    frames.layer = 3;
+    frames.bitrate = 24000;
+    frames.sampleRate = 11025;
+    frames.channels = 2;
+    const TStreamHeader h = BuildStreamHeader("Station", frames, frames.bitrate / 8);
+    // The record the client's form holds for this format, which it replaces with ours.
+    const unsigned char stored[] = {0x55, 0x00, 0x02, 0x00, 0x11, 0x2B, 0x00, 0x00, 0xB8, 0x0B, 0x00, 0x00,
+                                    0x01, 0x00, 0x00, 0x00, 0x0C, 0x00, 0x01, 0x00, 0x02, 0x00, 0x00, 0x00,
+                                    0x9C, 0x00, 0x01, 0x00, 0x71, 0x05};
+    EXPECT_EQ(std::memcmp(&h.FormatIn, stored, sizeof stored), 0);
+    const auto* rest = reinterpret_cast<const unsigned char*>(&h.FormatIn) + sizeof stored;
+    EXPECT_TRUE(std::all_of(rest, rest + (sizeof(TACMWaveFormat) - sizeof stored), [](unsigned char b) { return b == 0; }));
+}
+
+TEST(StationHeaderTest, LongNamesAreCutToTheLengthByte)
+{
+    FrameHeader frames;
+    frames.layer = 3;
+    frames.sampleRate = 11025;
+    frames.channels = 2;
+    frames.bitrate = 24000;
+    const TStreamHeader h = BuildStreamHeader(std::string(300, 'x'), frames, 3000);
+    EXPECT_EQ(h.StationName[0], 255);
+    EXPECT_EQ(h.StationName[255], 'x');
+    EXPECT_EQ(h.FormatOut.Format.wFormatTag, wire::WAVE_FORMAT_PCM);
+}
+
+} // namespace

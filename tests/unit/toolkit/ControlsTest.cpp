@@ -1,0 +1,150 @@
+#include "platform/toolkit/Application.h"
+#include "platform/toolkit/Exception.h"
+#include "platform/toolkit/TForm.h"
+#include "platform/toolkit/TImage.h"
+#include "platform/toolkit/TLabel.h"
+#include "platform/toolkit/TPanel.h"
+
+#include <QTest>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+using platform::TImage;
+
+namespace {
+
+// A shown form with a panel and a picture control beside it, recording events.
+struct Scene {
+    Scene()
+    {
+        form.resize(300, 100);
+        panel = new platform::TPanel(&form);
+        panel->setGeometry(10, 10, 150, 80);
+        image = new TImage(&form);
+        image->setGeometry(170, 10, 57, 49);
+        form.OnClick = [this](QObject*) { log.push_back("form click"); };
+        form.show();
+    }
+
+    void Record()
+    {
+        image->OnMouseDown = [this](QObject*, Qt::MouseButton b, Qt::KeyboardModifiers, int, int) {
+            log.push_back(b == Qt::LeftButton ? "down" : "down other");
+        };
+        image->OnMouseUp = [this](QObject*, Qt::MouseButton b, Qt::KeyboardModifiers, int, int) {
+            log.push_back(b == Qt::LeftButton ? "up" : "up other");
+        };
+        image->OnClick = [this](QObject*) { log.push_back("click"); };
+        image->OnDblClick = [this](QObject*) { log.push_back("double"); };
+    }
+
+    platform::TForm form;
+    platform::TPanel* panel;
+    TImage* image;
+    std::vector<std::string> log;
+};
+
+using Log = std::vector<std::string>;
+
+} // namespace
+
+TEST(TImage, ClickIsReportedBetweenMouseDownAndMouseUpOnlyForALeftReleaseInside)
+{
+    Scene s;
+    s.Record();
+    QTest::mouseClick(s.image, Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_EQ(s.log, (Log{"down", "click", "up"}));
+
+    s.log.clear();
+    QTest::mouseClick(s.image, Qt::RightButton, {}, QPoint(5, 5));
+    EXPECT_EQ(s.log, (Log{"down other", "up other"})) << "a right click must not click";
+
+    s.log.clear();
+    QTest::mousePress(s.image, Qt::LeftButton, {}, QPoint(5, 5));
+    QTest::mouseRelease(s.image, Qt::LeftButton, {}, QPoint(80, 5));
+    EXPECT_EQ(s.log, (Log{"down", "up"})) << "releasing outside the control must not click";
+}
+
+TEST(TImage, SecondPressOfADoubleClickIsADoubleClickAndAPressButNoClick)
+{
+    Scene s;
+    s.Record();
+    // What the window system delivers for a double click.
+    QTest::mouseClick(s.image, Qt::LeftButton, {}, QPoint(5, 5));
+    QTest::mousePress(s.image, Qt::LeftButton, {}, QPoint(5, 5));
+    QTest::mouseDClick(s.image, Qt::LeftButton, {}, QPoint(5, 5));
+    QTest::mouseRelease(s.image, Qt::LeftButton, {}, QPoint(5, 5));
+    // The first press and release click; the second press is the double click
+    // and a press, and its release clicks nothing.
+    EXPECT_EQ(s.log, (Log{"down", "click", "up", "down", "double", "up"}));
+}
+
+TEST(TForm, OnlyTheBareFormAndDisabledControlsMakeBackgroundClicks)
+{
+    Scene s;
+    auto* label = new platform::TLabel(s.panel);
+    label->setGeometry(80, 10, 40, 13);
+    label->show();
+    QTest::mouseClick(&s.form, Qt::LeftButton, {}, QPoint(280, 95));
+    EXPECT_EQ(s.log, (Log{"form click"}));
+
+    s.log.clear();
+    QTest::mouseClick(s.image, Qt::LeftButton, {}, QPoint(5, 5));
+    QTest::mouseClick(label, Qt::LeftButton, {}, QPoint(5, 5));
+    QTest::mouseClick(s.panel, Qt::LeftButton, {}, QPoint(140, 70));
+    EXPECT_EQ(s.log, Log{}) << "an enabled control without handlers passed its click to the window";
+
+    s.Record();
+    s.image->setEnabled(false);
+    QTest::mouseClick(s.image, Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_EQ(s.log, (Log{"form click"})) << "a disabled picture must pass its click to the window";
+    label->setEnabled(false);
+    s.log.clear();
+    QTest::mouseClick(label, Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_EQ(s.log, Log{}) << "a disabled control passes its click to its container, here the panel";
+
+    s.image->setEnabled(true);
+    s.log.clear();
+    QTest::mouseClick(s.image, Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_EQ(s.log, (Log{"down", "click", "up"}));
+}
+
+TEST(TForm, ExceptionFromAControlHandlerReachesTheErrorBoxAndInputGoesOn)
+{
+    Scene s;
+    std::vector<QString> boxes;
+    platform::Application::Instance().SetErrorBoxHook(
+        [&](const QString&, const QString& text) { boxes.push_back(text); });
+    s.image->OnClick = [](QObject*) { throw platform::Exception("'x' is not a valid integer value"); };
+    s.image->OnMouseUp = [&](QObject*, Qt::MouseButton, Qt::KeyboardModifiers, int, int) { s.log.push_back("up"); };
+    QTest::mouseClick(s.image, Qt::LeftButton, {}, QPoint(5, 5));
+    platform::Application::Instance().SetErrorBoxHook({});
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0], "'x' is not a valid integer value");
+    EXPECT_EQ(s.log, (Log{"up"})) << "the mouse-up after a failed click was lost";
+}
+
+TEST(TLabel, FixedLabelsClipAndAutoSizedOnesFollowTextAndFont)
+{
+    platform::TLabel fixed;
+    fixed.SetAutoSize(false);
+    fixed.resize(20, 13);
+    fixed.SetCaption("a rather long status text");
+    EXPECT_EQ(fixed.size(), QSize(20, 13));
+
+    platform::TLabel grows;
+    grows.SetCaption("Radioliste:");
+    const int plainWidth = grows.width();
+    QFont bold = grows.font();
+    bold.setPixelSize(11);
+    bold.setBold(true);
+    grows.setFont(bold);
+    EXPECT_EQ(grows.width(), grows.sizeHint().width()) << "a font set after the caption was ignored";
+    EXPECT_GT(plainWidth, 0);
+
+    platform::TLabel amp;
+    amp.SetCaption("Rock & Roll");
+    EXPECT_EQ(amp.text(), "Rock & Roll");
+    EXPECT_EQ(amp.textFormat(), Qt::PlainText);
+}
