@@ -102,16 +102,18 @@ MMRESULT AlsaPcm::Configure(const PcmLayout& layout)
     snd_pcm_sw_params(m_pcm, sw);
     m_layout = layout;
     m_written = 0;
+    m_broken = false;
     return MMSYSERR_NOERROR;
 }
 
-void AlsaPcm::Recover(int error)
+bool AlsaPcm::Recover(int error)
 {
     const int rc = snd_pcm_recover(m_pcm, error, 1);
-    if (rc < 0) {
-        qCWarning(lcWave, "device error not recoverable: %s", snd_strerror(rc));
-        snd_pcm_prepare(m_pcm);
+    if (rc < 0 && snd_pcm_prepare(m_pcm) < 0) {
+        qCWarning(lcWave, "device lost: %s", snd_strerror(rc));
+        m_broken = true;
     }
+    return !m_broken;
 }
 
 bool AlsaPcm::Write(const std::uint8_t* data, std::size_t frames, const std::function<bool()>& stop)
@@ -120,6 +122,10 @@ bool AlsaPcm::Write(const std::uint8_t* data, std::size_t frames, const std::fun
     while (frames > 0) {
         if (stop())
             return false;
+        if (m_broken) {
+            m_written += frames;
+            return true;
+        }
         const snd_pcm_sframes_t n = snd_pcm_writei(m_pcm, data, frames);
         if (n == -EAGAIN) {
             snd_pcm_wait(m_pcm, 10);
@@ -139,6 +145,8 @@ bool AlsaPcm::Write(const std::uint8_t* data, std::size_t frames, const std::fun
 std::uint64_t AlsaPcm::Played()
 {
     snd_pcm_sframes_t delay = 0;
+    if (m_broken)
+        return m_written;
     const snd_pcm_state_t state = snd_pcm_state(m_pcm);
     if (state == SND_PCM_STATE_XRUN) {
         Recover(-EPIPE); // ran dry: silence until the next write

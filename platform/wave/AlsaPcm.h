@@ -29,7 +29,9 @@ public:
     const PcmLayout& Layout() const { return m_layout; }
 
     // Writes whole frames, waiting for room; recovers from underruns. Returns
-    // false when stop() turned true before everything was written.
+    // false when stop() turned true before everything was written. A device
+    // that fails for good (unplugged) swallows what it is given, so that
+    // blocks keep completing and the stream can be closed normally.
     bool Write(const std::uint8_t* data, std::size_t frames, const std::function<bool()>& stop);
 
     // Frames written since Configure, and how many of them have been played.
@@ -44,11 +46,12 @@ public:
 
 private:
     AlsaPcm() = default;
-    void Recover(int error);
+    bool Recover(int error);
 
     _snd_pcm* m_pcm = nullptr;
     PcmLayout m_layout;
     std::uint64_t m_written = 0;
+    bool m_broken = false;
 };
 
 } // namespace platform::wave
