@@ -4,13 +4,13 @@
 #include "tests/support/AlsaRoute.h"
 #include "tests/support/EventLoop.h"
 #include "tests/support/Mp3Encoder.h"
+#include "tests/support/ReferenceDecode.h"
 #include "tests/support/WaveFormats.h"
 #include "audio/ACMOut.h"
 #include "platform/toolkit/Application.h"
 
 #include <QByteArray>
 #include <gtest/gtest.h>
-#include <mpg123.h>
 #include <random>
 
 using namespace platform;
@@ -18,6 +18,7 @@ using testsupport::AlsaRoute;
 using testsupport::EncodeMp3;
 using testsupport::Mp3Params;
 using testsupport::PcmFormat;
+using testsupport::ReferenceDecode;
 
 namespace {
 
@@ -26,33 +27,6 @@ using Bytes = std::vector<std::uint8_t>;
 TACMWaveFormat MpegFormat(const Mp3Params& p)
 {
     return testsupport::MpegFormat(unsigned(p.rate), unsigned(p.channels), unsigned(p.kbps));
-}
-
-// Everything libmpg123 makes of the bytes as one stream, 16-bit output.
-QByteArray ReferenceDecode(const Bytes& mp3)
-{
-    mpg123_init();
-    mpg123_handle* mh = mpg123_new(nullptr, nullptr);
-    mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_QUIET, 0);
-    mpg123_format_none(mh);
-    const long* rates;
-    size_t count;
-    mpg123_rates(&rates, &count);
-    for (size_t i = 0; i < count; ++i)
-        mpg123_format(mh, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
-    mpg123_open_feed(mh);
-    mpg123_feed(mh, mp3.data(), mp3.size());
-    QByteArray pcm;
-    std::vector<unsigned char> out(1 << 16);
-    for (;;) {
-        size_t done = 0;
-        const int rc = mpg123_read(mh, out.data(), out.size(), &done);
-        pcm.append(reinterpret_cast<const char*>(out.data()), qsizetype(done));
-        if (rc == MPG123_NEED_MORE || rc == MPG123_DONE || (rc == MPG123_ERR && done == 0))
-            break;
-    }
-    mpg123_delete(mh);
-    return pcm;
 }
 
 // Plays data in blocks of the given size through a TACMOut with the usual
