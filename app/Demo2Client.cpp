@@ -2,7 +2,7 @@
 // toolkit's dispatch, which shows any escaping exception in the error box.
 //
 // Sections: start-up and lifecycle · station list and manual entry ·
-// window buttons. Further sections (stream channel, info channel, directory
+// window buttons · stream channel. Further sections (stream channel, info channel, directory
 // query, audio) follow the same pattern: handlers bound in BindHandlers, one
 // line each.
 #include "app/Demo2Client.h"
@@ -10,6 +10,7 @@
 #include "platform/toolkit/Application.h"
 #include "platform/toolkit/ComponentRegistry.h"
 #include "platform/toolkit/Dialogs.h"
+#include "platform/toolkit/SysUtils.h"
 #include "platform/toolkit/FormReader.h"
 #include "platform/toolkit/TBevel.h"
 #include "platform/toolkit/TBitBtn.h"
@@ -24,10 +25,13 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QLocale>
 #include <QMouseEvent>
 #include <QThread>
 #include <QWindow>
+#include <cstring>
 #include <fstream>
+#include <vector>
 
 using namespace platform;
 
@@ -37,6 +41,7 @@ namespace {
 void RegisterComponents()
 {
     RegisterToolkitClasses();
+    RegisterClass(TClientSocket::staticMetaObject);
 }
 
 } // namespace
@@ -80,6 +85,7 @@ T* TfmMain::Component(const char* name)
 
 void TfmMain::BindComponents()
 {
+    CSocket = Component<TClientSocket>("CSocket");
     Panel1 = Component<TPanel>("Panel1");
     Label7 = Component<TLabel>("Label7");
     Label8 = Component<TLabel>("Label8");
@@ -95,6 +101,7 @@ void TfmMain::BindComponents()
     BitBtn2 = Component<TBitBtn>("BitBtn2");
     Image2 = Component<TImage>("Image2");
     RadiosenderTimer = Component<TTimer>("RadiosenderTimer");
+    ISocket = Component<TClientSocket>("ISocket");
     Timer1 = Component<TTimer>("Timer1");
     KBPSTimer = Component<TTimer>("KBPSTimer");
     btnconnect = Component<TImage>("btnconnect");
@@ -133,6 +140,15 @@ void TfmMain::BindHandlers()
     LEDButton2->OnMouseDown = [this](QObject* s, auto b, auto m, int x, int y) { LEDButton2MouseDown(s, b, m, x, y); };
     LEDButton2->OnMouseUp = [this](QObject* s, auto b, auto m, int x, int y) { LEDButton2MouseUp(s, b, m, x, y); };
     LEDButton2->OnClick = [this](QObject* s) { LEDButton2Click(s); };
+    btnconnect->OnClick = [this](QObject* s) { btnConnectClick(s); };
+    btndisconnect->OnClick = [this](QObject* s) { btnDisconnectClick(s); };
+    CSocket->OnLookup = [this](QObject* s, TCustomWinSocket* w) { CSocketLookup(s, w); };
+    CSocket->OnConnecting = [this](QObject* s, TCustomWinSocket* w) { CSocketConnecting(s, w); };
+    CSocket->OnConnect = [this](QObject* s, TCustomWinSocket* w) { CSocketConnect(s, w); };
+    CSocket->OnRead = [this](QObject* s, TCustomWinSocket* w) { CSocketRead(s, w); };
+    CSocket->OnDisconnect = [this](QObject* s, TCustomWinSocket* w) { CSocketDisconnect(s, w); };
+    CSocket->OnError = [this](QObject* s, TCustomWinSocket* w, TErrorEvent e, int& c) { CSocketError(s, w, e, c); };
+    KBPSTimer->OnTimer = [this](QObject* s) { KBPSTimerTimer(s); };
 }
 
 void TfmMain::ShowStatus(const QString& Text)
@@ -174,7 +190,8 @@ void TfmMain::FormShow(QObject*)
 
 void TfmMain::FormClose(QObject*, TCloseAction&)
 {
-    // [close the stream channel, then the info channel]
+    CSocket->CloseConnection();
+    ISocket->CloseConnection();
     QThread::msleep(500);
     Application::Instance().ProcessMessages();
     // [deactivate ACMC, close ACMO, free the mixer objects]
@@ -277,4 +294,195 @@ void TfmMain::LEDButton2Click(QObject*)
 {
     close();
     Application::Terminate(0);
+}
+
+// ---------------------------------------------------------------------------
+// Stream channel
+//
+// Play points both channels at the chosen station and opens them; the stream
+// channel greets once, takes the 514-byte header record and then counts and
+// hands on raw audio until it closes. Status texts follow each step.
+// ---------------------------------------------------------------------------
+
+namespace {
+
+const std::string kStreamGreeting(wire::StreamGreeting);
+
+// The latch lives in the button's Tag: all bits set is on, 0 is off, and any
+// value whose lowest byte is non-zero reads as on.
+constexpr int kLatchOn = -1;
+constexpr int kLatchOff = 0;
+
+} // namespace
+
+bool TfmMain::LatchOn(const TImage* button)
+{
+    return (button->Tag() & 0xff) != 0;
+}
+
+void TfmMain::ReleaseStopButton()
+{
+    btndisconnect->SetPicture(stop1->Picture());
+    btndisconnect->SetTag(kLatchOff);
+}
+
+void TfmMain::ReleasePlayButton()
+{
+    btnconnect->SetPicture(Play1->Picture());
+    btnconnect->SetTag(kLatchOff);
+}
+
+void TfmMain::DropPlayLatch()
+{
+    btnconnect->SetTag(kLatchOff);
+}
+
+void TfmMain::DropStopLatch()
+{
+    btndisconnect->SetTag(kLatchOff);
+}
+
+bool TfmMain::SplitHostPort(const std::string& Address, std::string& Host, std::int32_t& Port)
+{
+    const auto colon = Address.rfind(':');
+    if (colon == std::string::npos)
+        return false;
+    Host = Address.substr(0, colon);
+    Port = StrToInt(Address.substr(colon + 1));
+    return true;
+}
+
+void TfmMain::btnConnectClick(QObject*)
+{
+    if (!btnconnect->isEnabled())
+        return;
+    ReleaseStopButton();
+    const QString shown = Adressliste->Text();
+    if (shown.isEmpty()) {
+        MessageBox(QStringLiteral("Wählen Sie einen Radiosender aus der Liste"));
+        DropPlayLatch();
+        return;
+    }
+    int index = 0;
+    while (index < Adressliste->Count() && Adressliste->Item(index).compare(shown, Qt::CaseInsensitive) != 0)
+        ++index;
+    if (index >= static_cast<int>(StationAddresses.size()))
+        throw Exception(QStringLiteral("List index out of bounds (%1)").arg(index));
+    std::string host;
+    std::int32_t port = 0;
+    if (!SplitHostPort(StationAddresses[static_cast<size_t>(index)], host, port)) {
+        MessageBox(QStringLiteral("Geben Sie eine korrekte Adresse ein: Host:Port"));
+        DropPlayLatch();
+        return;
+    }
+    ExpectHeader = true;
+    m_headerBytes.clear();
+    CSocket->SetHost(host);
+    CSocket->SetPort(port);
+    ISocket->SetHost(host);
+    ISocket->SetPort(port);
+    btnconnect->setEnabled(false);
+    btndisconnect->setEnabled(true);
+    CSocket->OpenConnection();
+    ISocket->OpenConnection();
+}
+
+void TfmMain::btnDisconnectClick(QObject*)
+{
+    if (!btndisconnect->isEnabled())
+        return;
+    btnconnect->setEnabled(true);
+    if (!CSocket->WinSocket()->IsConnected())
+        DropStopLatch();
+    // When the stream channel is connected, its disconnect steps run in here.
+    CSocket->CloseConnection();
+    ISocket->CloseConnection();
+    ReleasePlayButton();
+    btndisconnect->setEnabled(false);
+}
+
+void TfmMain::CSocketLookup(QObject*, TCustomWinSocket*)
+{
+    ShowStatus(QStringLiteral("Finding host"));
+}
+
+void TfmMain::CSocketConnecting(QObject*, TCustomWinSocket*)
+{
+    ShowStatus(QStringLiteral("Connecting..."));
+}
+
+void TfmMain::CSocketConnect(QObject*, TCustomWinSocket* Socket)
+{
+    RadiosenderTimer->SetEnabled(false);
+    BytesReceived = 0;
+    KBPSTimer->SetEnabled(true);
+    // [Zeit: ResetCount, then SetRunMode(1)]
+    VUTimer->SetEnabled(true);
+    ShowStatus(QStringLiteral("Connected"));
+    // The greeting goes out once; 0 means "not connected yet", anything else
+    // (the bytes sent, or -1) ends the wait.
+    while (Socket->SendString(kStreamGreeting) == 0)
+        Application::Instance().ProcessMessages();
+}
+
+void TfmMain::CSocketRead(QObject*, TCustomWinSocket* Socket)
+{
+    if (ExpectHeader) {
+        // The header is taken only once all of its bytes are there; they may
+        // come in several reads. What follows it stays waiting as audio.
+        std::vector<char> chunk(sizeof(TStreamHeader) - m_headerBytes.size());
+        const int got = Socket->ReceiveBytes(chunk.data(), static_cast<int>(chunk.size()));
+        if (got > 0)
+            m_headerBytes.append(chunk.data(), static_cast<size_t>(got));
+        if (m_headerBytes.size() < sizeof(TStreamHeader))
+            return;
+        std::memcpy(&m_streamHeader, m_headerBytes.data(), sizeof m_streamHeader);
+        m_headerBytes.clear();
+        // [Radioname: StopScroll; Intervall 100; OriginalCaption := the station
+        //  name (FromWin1252); StartScroll]
+        // [ACMC: FormatIn, then FormatOut, copied from the header]
+        ExpectHeader = false;
+        return;
+    }
+    // A failure here loses this read's audio and nothing else.
+    try {
+        BytesReceived += Socket->BytesWaiting();
+        const int waiting = Socket->BytesWaiting();
+        std::vector<char> buffer(static_cast<size_t>(std::max(waiting, 0)));
+        Socket->ReceiveBytes(buffer.data(), waiting);
+        // [ACMO: when not Active, NumBuffers := 4 and Open(ACMC.FormatIn);
+        //  then Play(buffer, waiting)]
+    } catch (...) {
+    }
+}
+
+void TfmMain::CSocketDisconnect(QObject*, TCustomWinSocket*)
+{
+    btnconnect->setEnabled(true);
+    KBPSTimer->SetEnabled(false);
+    BytesReceived = 0;
+    RadiosenderTimer->SetEnabled(true);
+    // [one directory query at once: RadiosenderTimerTimer]
+    // [Zeit: SetRunMode(0)]
+    VUTimer->SetEnabled(false);
+    // [ACMO: Close]
+    Ledmeter1->SetPosition(0);
+    Ledmeter2->SetPosition(0);
+    ShowStatus(QStringLiteral("Disconnected"));
+}
+
+void TfmMain::CSocketError(QObject*, TCustomWinSocket*, TErrorEvent, int& ErrorCode)
+{
+    btnconnect->setEnabled(true);
+    ShowStatus(QStringLiteral("Error: %1").arg(ErrorCode));
+    ErrorCode = 0;
+}
+
+void TfmMain::KBPSTimerTimer(QObject*)
+{
+    const double kibPerSecond = BytesReceived / 1024.0;
+    QString number = QString::asprintf("%.2f", kibPerSecond);
+    number.replace(QLatin1Char('.'), QLocale().decimalPoint());
+    ShowStatus(QStringLiteral("Received %1 KB/s").arg(number));
+    BytesReceived = 0;
 }

@@ -7,7 +7,9 @@
 // index; both only ever change together.
 #pragma once
 
+#include "net/ScktComp.h"
 #include "platform/toolkit/TForm.h"
+#include "wire/StreamRecords.h"
 
 #include <QString>
 #include <cstdint>
@@ -39,7 +41,7 @@ public:
 
     // Elements of the window, in declaration order. Elements that later
     // parts of the program add take their places as marked.
-    // [CSocket: TClientSocket — the stream channel]
+    TClientSocket* CSocket = nullptr;
     // [ACMO: TACMOut — the wave output]
     // [ACMC: TACMConvertor — the stream's format records]
     platform::TPanel* Panel1 = nullptr;
@@ -59,7 +61,7 @@ public:
     // [Radioname: TAnimLabel — the station name]
     platform::TImage* Image2 = nullptr;
     platform::TTimer* RadiosenderTimer = nullptr;
-    // [ISocket: TClientSocket — the info channel]
+    TClientSocket* ISocket = nullptr;
     // [Info: TAnimLabel — the info text]
     platform::TTimer* Timer1 = nullptr;
     platform::TTimer* KBPSTimer = nullptr;
@@ -106,7 +108,30 @@ public:
     void LEDButton2MouseUp(QObject* Sender, Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X, int Y);
     void LEDButton2Click(QObject* Sender);
 
+    // Stream channel: Play and Stop, the channel's events, the rate readout.
+    void btnConnectClick(QObject* Sender);
+    void btnDisconnectClick(QObject* Sender);
+    // Splits "host:port" at its last colon; false (nothing assigned) without
+    // one. A port text that is no integer raises EConvertError.
+    bool SplitHostPort(const std::string& Address, std::string& Host, std::int32_t& Port);
+    void CSocketLookup(QObject* Sender, TCustomWinSocket* Socket);
+    void CSocketConnecting(QObject* Sender, TCustomWinSocket* Socket);
+    void CSocketConnect(QObject* Sender, TCustomWinSocket* Socket);
+    void CSocketRead(QObject* Sender, TCustomWinSocket* Socket);
+    void CSocketDisconnect(QObject* Sender, TCustomWinSocket* Socket);
+    void CSocketError(QObject* Sender, TCustomWinSocket* Socket, TErrorEvent ErrorEvent, int& ErrorCode);
+    void KBPSTimerTimer(QObject* Sender);
+
+    // Faces and latches of the Play and Stop buttons.
+    void ReleaseStopButton();
+    void ReleasePlayButton();
+    void DropPlayLatch();
+    void DropStopLatch();
+    static bool LatchOn(const platform::TImage* button);
+
     // Read access for tests and for the other parts of the window.
+    const TStreamHeader& StreamHeader() const { return m_streamHeader; }
+    std::int32_t BytesSinceReadout() const { return BytesReceived; }
     const std::vector<std::string>& Addresses() const { return StationAddresses; }
     const std::string& Directory() const { return DirectoryUrl; }
 
@@ -137,4 +162,6 @@ private:
     bool MeterEnabled = false;
 
     QString m_executableDir;
+    std::string m_headerBytes;     // the stream header as far as it has arrived
+    TStreamHeader m_streamHeader{}; // the last complete stream header
 };

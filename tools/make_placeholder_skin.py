@@ -29,7 +29,7 @@ def write_bmp(path, width, height, pixel):
 def inside_symbol(kind, x, y):
     cx, cy = 28, 20
     if kind == "Play":
-        return 22 <= x <= 36 and abs(y - cy) <= (x - 22) * 0 + (36 - x) * 0.6
+        return 22 <= x <= 36 and abs(y - cy) <= (36 - x) * 0.6  # points right
     if kind == "stop":
         return abs(x - cx) <= 7 and abs(y - cy) <= 7
     if kind == "rec":

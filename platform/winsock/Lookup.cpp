@@ -161,10 +161,12 @@ struct Tasks {
     HANDLE next = 1;
 };
 
+// Never destroyed: a helper thread may still finish a lookup while the
+// process exits.
 Tasks& tasks()
 {
-    static Tasks instance;
-    return instance;
+    static auto* instance = new Tasks;
+    return *instance;
 }
 
 // Starts work() on a helper thread; work returns (error, needed length) after

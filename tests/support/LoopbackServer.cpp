@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <utility>
@@ -43,6 +44,12 @@ bool LoopbackPeer::Send(const std::string& bytes)
         done += static_cast<size_t>(n);
     }
     return true;
+}
+
+size_t LoopbackPeer::Waiting() const
+{
+    int waiting = 0;
+    return ::ioctl(m_fd, FIONREAD, &waiting) == 0 && waiting > 0 ? static_cast<size_t>(waiting) : 0;
 }
 
 std::string LoopbackPeer::Receive(size_t count, int timeoutMs)

@@ -20,6 +20,8 @@ public:
     bool Valid() const { return m_fd >= 0; }
 
     bool Send(const std::string& bytes);
+    // Bytes that have arrived and not been read yet.
+    size_t Waiting() const;
     // Reads until `count` bytes have arrived, the peer closed, or the time is up.
     std::string Receive(size_t count, int timeoutMs = 5000);
     // True once the other side has closed its end (discarding what it sent).

@@ -1,4 +1,5 @@
 #include "app/Demo2Client.h"
+#include "platform/toolkit/ComponentRegistry.h"
 #include "platform/toolkit/FormReader.h"
 #include "platform/toolkit/FormWriter.h"
 #include "platform/toolkit/TBitBtn.h"
@@ -12,6 +13,8 @@
 #include "tests/support/MainWindowHarness.h"
 
 #include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
 #include <QFontInfo>
 #include <QGuiApplication>
 #include <QScreen>
@@ -277,4 +280,43 @@ TEST(MainWindow, WrittenComponentsReadBackWithTheirLook)
         EXPECT_EQ(read->metaObject(), child->metaObject());
         EXPECT_EQ(platform::FormWriter::Write(*read).toStdString(), written.toStdString());
     }
+}
+
+TEST(MainWindow, MutatedLayoutResourcesAreReadOrRejectedNeverCrash)
+{
+    platform::RegisterToolkitClasses();
+    platform::RegisterClass(TClientSocket::staticMetaObject);
+    QFile file(TfmMain::FormPath());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    // The window's own resource, re-rooted on a plain panel so the reader
+    // goes deep into every component before it meets a fault.
+    QByteArray base = file.readAll();
+    base.replace("object fmMain: TfmMain", "object fmMain: TPanel");
+    for (const char* formOnly : {"  BorderStyle = bsNone\n", "  ClientWidth = 444\n", "  ClientHeight = 200\n",
+                                 "  Position = poDesktopCenter\n"})
+        base.replace(formOnly, "");
+    std::unique_ptr<QObject>(platform::FormReader::Read(base, "base.form", ":/app"));
+
+    QRandomGenerator random(20261208);
+    const QByteArray alphabet = "{}[]()'#$=:-.,\n \t0123456789abcdefobjectendTrueFalse";
+    int rejected = 0;
+    for (int round = 0; round < 3000; ++round) {
+        QByteArray text = base;
+        for (int edits = 1 + random.bounded(6); edits > 0 && !text.isEmpty(); --edits) {
+            const int at = random.bounded(int(text.size()));
+            switch (random.bounded(4)) {
+            case 0: text[at] = alphabet[random.bounded(int(alphabet.size()))]; break;
+            case 1: text.remove(at, random.bounded(20)); break;
+            case 2: text.insert(at, char(random.bounded(256))); break;
+            default: text.truncate(at); break;
+            }
+        }
+        try {
+            std::unique_ptr<QObject>(platform::FormReader::Read(text, "mutated.form", ":/app"));
+        } catch (const platform::EFormError& error) {
+            ++rejected;
+            ASSERT_TRUE(error.Message().startsWith("mutated.form, line ")) << error.Message().toStdString();
+        }
+    }
+    EXPECT_GT(rejected, 0);
 }

@@ -148,3 +148,26 @@ TEST(TLabel, FixedLabelsClipAndAutoSizedOnesFollowTextAndFont)
     EXPECT_EQ(amp.text(), "Rock & Roll");
     EXPECT_EQ(amp.textFormat(), Qt::PlainText);
 }
+
+TEST(TForm, OnShowRunsAtEveryShowingAfterAHideAndOnCloseOnce)
+{
+    platform::TForm form;
+    int shown = 0, closed = 0;
+    form.OnShow = [&](QObject*) {
+        ++shown;
+        form.show(); // showing a shown form again must not re-enter
+    };
+    form.OnClose = [&](QObject*, platform::TForm::TCloseAction&) {
+        ++closed;
+        form.close(); // a close from inside the close handler is not run again
+    };
+    form.show();
+    form.show();
+    EXPECT_EQ(shown, 1);
+    form.hide();
+    form.show();
+    EXPECT_EQ(shown, 2) << "restoring a hidden form must run its show handler";
+    form.close();
+    EXPECT_EQ(closed, 1);
+    EXPECT_FALSE(form.isVisible());
+}

@@ -1,0 +1,368 @@
+// The main window's stream channel against scripted loopback stations:
+// Play and Stop, the greeting, the header, the audio count, the rate readout,
+// the status line and the faults a station can cause.
+#include "app/Demo2Client.h"
+
+#include "platform/toolkit/Exception.h"
+#include "platform/toolkit/TComboBox.h"
+#include "platform/toolkit/TImage.h"
+#include "platform/toolkit/TLabel.h"
+#include "platform/toolkit/TProgressBar.h"
+#include "platform/toolkit/TTimer.h"
+#include "tests/support/EventLoop.h"
+#include "tests/support/LoopbackServer.h"
+#include "tests/support/MainWindowHarness.h"
+
+#include <QLocale>
+#include <QTest>
+#include <gtest/gtest.h>
+#include <cstring>
+
+using testsupport::LoopbackPeer;
+using testsupport::LoopbackServer;
+using testsupport::MainWindowHarness;
+using testsupport::WaitUntil;
+
+void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+
+namespace {
+
+const std::string kGreeting = "KT-SendolinClient v40-Daten";
+
+std::string HeaderBytes(const std::string& stationName)
+{
+    TStreamHeader header{};
+    header.StationName[0] = static_cast<std::uint8_t>(stationName.size());
+    std::memcpy(header.StationName + 1, stationName.data(), stationName.size());
+    header.FormatIn.Format.wFormatTag = 0x0055;
+    header.FormatOut.Format.wFormatTag = 0x0001;
+    return std::string(reinterpret_cast<const char*>(&header), sizeof header);
+}
+
+std::string NameOf(const TStreamHeader& header)
+{
+    return std::string(reinterpret_cast<const char*>(header.StationName + 1), header.StationName[0]);
+}
+
+class StreamChannelTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        form = &h.Create();
+        form->show();
+        RecordStatuses();
+    }
+
+    // Wraps the handlers that change the status line so that every text it
+    // shows is recorded, in order.
+    void RecordStatuses()
+    {
+        const auto wrap = [this](TSocketNotifyEvent& handler) {
+            handler = [this, inner = handler](QObject* s, TCustomWinSocket* w) {
+                inner(s, w);
+                Record();
+            };
+        };
+        wrap(form->CSocket->OnLookup);
+        wrap(form->CSocket->OnConnecting);
+        wrap(form->CSocket->OnConnect);
+        wrap(form->CSocket->OnDisconnect);
+        form->CSocket->OnError = [this, inner = form->CSocket->OnError](QObject* s, TCustomWinSocket* w,
+                                                                         TErrorEvent e, int& c) {
+            inner(s, w, e, c);
+            Record();
+        };
+        form->KBPSTimer->OnTimer = [this, inner = form->KBPSTimer->OnTimer](QObject* s) {
+            inner(s);
+            Record();
+        };
+    }
+
+    void Record() { statuses.push_back(form->lblstatus->Caption()); }
+
+    // The statuses with runs of rate readouts folded into one "Received".
+    std::vector<QString> Sequence() const
+    {
+        std::vector<QString> folded;
+        for (const QString& status : statuses) {
+            const QString entry = status.startsWith(QStringLiteral("Received ")) ? QStringLiteral("Received") : status;
+            if (folded.empty() || folded.back() != entry || entry != QStringLiteral("Received"))
+                folded.push_back(entry);
+        }
+        return folded;
+    }
+
+    void AddStation(const QString& address)
+    {
+        h.inputAnswers.push_back({true, address});
+        form->Image2DblClick(form->Image2);
+        form->Adressliste->setCurrentIndex(form->Adressliste->Count() - 1);
+    }
+    void AddStation() { AddStation(QStringLiteral("127.0.0.1:%1").arg(server.Port())); }
+
+    void Play() { QTest::mouseClick(form->btnconnect, Qt::LeftButton, {}, QPoint(5, 5)); }
+    void Stop() { QTest::mouseClick(form->btndisconnect, Qt::LeftButton, {}, QPoint(5, 5)); }
+
+    // Accepts both channels; the stream channel is the one that sends the
+    // stream greeting (the info channel's is one byte shorter).
+    bool AcceptChannels()
+    {
+        LoopbackPeer a = server.Accept();
+        LoopbackPeer b = server.Accept();
+        if (!a.Valid() || !b.Valid())
+            return false;
+        if (!WaitUntil([&] { return a.Waiting() >= kGreeting.size() || b.Waiting() >= kGreeting.size(); }))
+            return false;
+        const bool aIsStream = a.Waiting() >= kGreeting.size();
+        stream = std::move(aIsStream ? a : b);
+        info = std::move(aIsStream ? b : a);
+        greeting = stream.Receive(kGreeting.size());
+        return true;
+    }
+
+    bool WaitForStatus(const QString& text, int timeoutMs = 5000)
+    {
+        return WaitUntil([&] { return form->lblstatus->Caption() == text; }, timeoutMs);
+    }
+
+    bool HeaderTaken(const std::string& name)
+    {
+        return WaitUntil([&] { return NameOf(form->StreamHeader()) == name; });
+    }
+
+    MainWindowHarness h;
+    LoopbackServer server;
+    TfmMain* form = nullptr;
+    LoopbackPeer stream;
+    LoopbackPeer info;
+    std::string greeting;
+    std::vector<QString> statuses;
+};
+
+} // namespace
+
+TEST_F(StreamChannelTest, PlayStreamStopCycleShowsStatusesAndSendsOnlyTheGreeting)
+{
+    AddStation();
+    Play();
+    EXPECT_FALSE(form->btnconnect->isEnabled());
+    EXPECT_TRUE(form->btndisconnect->isEnabled());
+    ASSERT_TRUE(AcceptChannels());
+    EXPECT_EQ(greeting, kGreeting);
+    ASSERT_TRUE(WaitForStatus(QStringLiteral("Connected")));
+    EXPECT_TRUE(form->KBPSTimer->Enabled());
+    EXPECT_TRUE(form->VUTimer->Enabled());
+    EXPECT_FALSE(form->RadiosenderTimer->Enabled());
+
+    ASSERT_TRUE(stream.Send(HeaderBytes("Testfunk") + std::string(1000, '\x55')));
+    ASSERT_TRUE(HeaderTaken("Testfunk"));
+    EXPECT_EQ(form->StreamHeader().FormatIn.Format.wFormatTag, 0x0055);
+    form->KBPSTimer->OnTimer(form->KBPSTimer);
+
+    form->btndisconnect->SetTag(-1); // as the mouse press leaves it
+    Stop();
+    EXPECT_EQ(form->lblstatus->Caption(), "Disconnected") << "the disconnect steps run inside Stop";
+    EXPECT_TRUE(stream.WaitForClose());
+    EXPECT_TRUE(stream.Receive(1, 100).empty());
+
+    EXPECT_EQ(Sequence(), (std::vector<QString>{"Finding host", "Connecting...", "Connected", "Received",
+                                                "Disconnected"}));
+    EXPECT_TRUE(form->btnconnect->isEnabled());
+    EXPECT_FALSE(form->btndisconnect->isEnabled());
+    EXPECT_FALSE(form->KBPSTimer->Enabled());
+    EXPECT_FALSE(form->VUTimer->Enabled());
+    EXPECT_TRUE(form->RadiosenderTimer->Enabled());
+    EXPECT_EQ(form->Ledmeter1->Position(), 0);
+    EXPECT_EQ(form->btnconnect->Picture().toImage(), form->Play1->Picture().toImage());
+    EXPECT_FALSE(TfmMain::LatchOn(form->btnconnect));
+    EXPECT_TRUE(TfmMain::LatchOn(form->btndisconnect)) << "a Stop that closed a connection keeps its latch";
+}
+
+TEST_F(StreamChannelTest, HeaderIsNotCountedAndBytesAfterItAreTheFirstAudio)
+{
+    const QLocale previous;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    AddStation();
+    Play();
+    ASSERT_TRUE(AcceptChannels());
+    ASSERT_TRUE(WaitForStatus(QStringLiteral("Connected")));
+    form->KBPSTimer->SetEnabled(false); // the test reads the counter itself
+
+    ASSERT_TRUE(stream.Send(HeaderBytes("Sechshundert") + std::string(86, '\x01')));
+    ASSERT_TRUE(HeaderTaken("Sechshundert"));
+    ASSERT_TRUE(WaitUntil([&] { return form->BytesSinceReadout() == 86; }));
+
+    form->KBPSTimer->OnTimer(form->KBPSTimer);
+    EXPECT_EQ(form->lblstatus->Caption(), "Received 0,08 KB/s");
+    form->KBPSTimer->OnTimer(form->KBPSTimer);
+    EXPECT_EQ(form->lblstatus->Caption(), "Received 0,00 KB/s") << "a second without audio reads zero";
+    QLocale::setDefault(previous);
+}
+
+TEST_F(StreamChannelTest, HeaderArrivingOneByteAtATimeIsTakenWhole)
+{
+    AddStation();
+    Play();
+    ASSERT_TRUE(AcceptChannels());
+    ASSERT_TRUE(WaitForStatus(QStringLiteral("Connected")));
+    form->KBPSTimer->SetEnabled(false);
+    const std::string header = HeaderBytes("Tropfen");
+    for (char byte : header) {
+        ASSERT_TRUE(stream.Send(std::string(1, byte)));
+        testsupport::Pump(1);
+    }
+    ASSERT_TRUE(HeaderTaken("Tropfen"));
+    EXPECT_EQ(form->BytesSinceReadout(), 0);
+    ASSERT_TRUE(stream.Send(std::string(10, '\x02')));
+    EXPECT_TRUE(WaitUntil([&] { return form->BytesSinceReadout() == 10; }));
+}
+
+TEST_F(StreamChannelTest, ServerClosingAfterHeaderRunsDisconnectStepsAndLeavesStopEnabled)
+{
+    AddStation();
+    Play();
+    ASSERT_TRUE(AcceptChannels());
+    ASSERT_TRUE(stream.Send(HeaderBytes("Kurz")));
+    ASSERT_TRUE(HeaderTaken("Kurz"));
+    stream.Close();
+    ASSERT_TRUE(WaitForStatus(QStringLiteral("Disconnected")));
+    EXPECT_TRUE(form->btnconnect->isEnabled());
+    EXPECT_TRUE(form->btndisconnect->isEnabled());
+    EXPECT_FALSE(form->KBPSTimer->Enabled());
+    EXPECT_TRUE(form->RadiosenderTimer->Enabled());
+    EXPECT_FALSE(form->CSocket->Active());
+}
+
+TEST_F(StreamChannelTest, PeerResetShowsErrorAndKeepsTimersUntilStop)
+{
+    AddStation();
+    Play();
+    ASSERT_TRUE(AcceptChannels());
+    ASSERT_TRUE(stream.Send(HeaderBytes("Abbruch") + std::string(100, '\x03')));
+    ASSERT_TRUE(HeaderTaken("Abbruch"));
+    ASSERT_TRUE(WaitUntil([&] { return form->BytesSinceReadout() > 0 || statuses.back().startsWith("Received"); }));
+    stream.Reset();
+    ASSERT_TRUE(WaitUntil([&] { return !statuses.empty() && statuses.back() == "Error: 10054"; }));
+    EXPECT_TRUE(form->btnconnect->isEnabled());
+    EXPECT_TRUE(form->KBPSTimer->Enabled());
+    EXPECT_TRUE(form->VUTimer->Enabled());
+    EXPECT_TRUE(form->CSocket->Active());
+
+    Stop();
+    EXPECT_EQ(form->lblstatus->Caption(), "Disconnected");
+    EXPECT_FALSE(form->KBPSTimer->Enabled());
+}
+
+TEST_F(StreamChannelTest, RefusedConnectionShowsErrorAndEnablesPlayAgain)
+{
+    AddStation(QStringLiteral("127.0.0.1:%1").arg(LoopbackServer::ClosedPort()));
+    Play();
+    ASSERT_TRUE(WaitForStatus(QStringLiteral("Error: 10061")));
+    EXPECT_EQ(Sequence(), (std::vector<QString>{"Finding host", "Connecting...", "Error: 10061"}));
+    EXPECT_TRUE(form->btnconnect->isEnabled());
+    EXPECT_TRUE(form->btndisconnect->isEnabled());
+    EXPECT_FALSE(form->KBPSTimer->Enabled());
+
+    // Stop while not connected drops the Stop latch and closes nothing.
+    form->btndisconnect->SetTag(-1);
+    Stop();
+    EXPECT_FALSE(TfmMain::LatchOn(form->btndisconnect));
+    EXPECT_FALSE(form->btndisconnect->isEnabled());
+    EXPECT_EQ(form->lblstatus->Caption(), "Error: 10061");
+}
+
+TEST_F(StreamChannelTest, UnknownHostShowsLookupErrorThenDisconnected)
+{
+    AddStation(QStringLiteral("no-such-host.invalid:6565"));
+    Play();
+    ASSERT_TRUE(WaitForStatus(QStringLiteral("Disconnected"), 15000));
+    ASSERT_EQ(statuses.size(), 3u);
+    EXPECT_EQ(statuses[0], "Finding host");
+    EXPECT_TRUE(statuses[1].startsWith(QStringLiteral("Error: 110"))) << statuses[1].toStdString();
+    EXPECT_TRUE(form->btnconnect->isEnabled());
+}
+
+TEST_F(StreamChannelTest, EmptyHostShowsError1110ThenDisconnected)
+{
+    AddStation(QStringLiteral(":6565"));
+    Play();
+    EXPECT_EQ(statuses, (std::vector<QString>{"Finding host", "Error: 1110", "Disconnected"}));
+    EXPECT_TRUE(form->btnconnect->isEnabled());
+}
+
+TEST_F(StreamChannelTest, RefusedPlayClicksShowTheirMessagesAndReleaseTheButtons)
+{
+    form->btnconnect->SetTag(-1);
+    form->btndisconnect->SetPicture(form->stop3->Picture());
+    form->btndisconnect->SetTag(-1);
+    Play();
+    ASSERT_EQ(h.messages.size(), 1u);
+    EXPECT_EQ(h.messages[0].text, QStringLiteral("Wählen Sie einen Radiosender aus der Liste"));
+    EXPECT_FALSE(TfmMain::LatchOn(form->btnconnect));
+    EXPECT_FALSE(TfmMain::LatchOn(form->btndisconnect));
+    EXPECT_EQ(form->btndisconnect->Picture().toImage(), form->stop1->Picture().toImage());
+
+    AddStation(QStringLiteral("localhost"));
+    form->btnconnect->SetTag(-1);
+    Play();
+    ASSERT_EQ(h.messages.size(), 2u);
+    EXPECT_EQ(h.messages[1].text, QStringLiteral("Geben Sie eine korrekte Adresse ein: Host:Port"));
+    EXPECT_FALSE(TfmMain::LatchOn(form->btnconnect));
+    EXPECT_TRUE(form->btnconnect->isEnabled());
+    EXPECT_TRUE(statuses.empty()) << "nothing was opened";
+}
+
+TEST_F(StreamChannelTest, PortThatIsNoIntegerReachesTheErrorBoxAndChangesNothing)
+{
+    AddStation(QStringLiteral("127.0.0.1:80x"));
+    Play();
+    ASSERT_EQ(h.errors.size(), 1u);
+    EXPECT_EQ(h.errors[0].text, QStringLiteral("'80x' is not a valid integer value"));
+    EXPECT_EQ(form->CSocket->Host(), "");
+    EXPECT_EQ(form->CSocket->Port(), 6565);
+    EXPECT_TRUE(form->btnconnect->isEnabled());
+    EXPECT_TRUE(statuses.empty());
+}
+
+TEST_F(StreamChannelTest, SplitHostPortUsesLastColonAndTheRuntimeConversion)
+{
+    std::string host = "unchanged";
+    std::int32_t port = -1;
+    EXPECT_FALSE(form->SplitHostPort("", host, port));
+    EXPECT_FALSE(form->SplitHostPort("localhost", host, port));
+    EXPECT_EQ(host, "unchanged");
+    EXPECT_EQ(port, -1);
+    ASSERT_TRUE(form->SplitHostPort("a:b:6565", host, port));
+    EXPECT_EQ(host, "a:b");
+    EXPECT_EQ(port, 6565);
+    ASSERT_TRUE(form->SplitHostPort("radio:$1F", host, port));
+    EXPECT_EQ(port, 31);
+    ASSERT_TRUE(form->SplitHostPort("radio: 80", host, port));
+    EXPECT_EQ(port, 80);
+    ASSERT_TRUE(form->SplitHostPort(":6565", host, port));
+    EXPECT_EQ(host, "");
+    try {
+        form->SplitHostPort("radio:", host, port);
+        ADD_FAILURE() << "an empty port converted";
+    } catch (const platform::EConvertError& error) {
+        EXPECT_EQ(error.Message(), QStringLiteral("'' is not a valid integer value"));
+    }
+}
+
+TEST_F(StreamChannelTest, StopWhileConnectingLetsTheAttemptStartTheStream)
+{
+    AddStation();
+    Play();
+    Stop();
+    EXPECT_TRUE(form->btnconnect->isEnabled());
+    EXPECT_FALSE(form->btndisconnect->isEnabled());
+    ASSERT_TRUE(AcceptChannels());
+    EXPECT_EQ(greeting, kGreeting);
+    ASSERT_TRUE(WaitForStatus(QStringLiteral("Connected")));
+    EXPECT_TRUE(form->KBPSTimer->Enabled());
+    ASSERT_TRUE(stream.Send(HeaderBytes("Trotzdem")));
+    EXPECT_TRUE(HeaderTaken("Trotzdem"));
+}
