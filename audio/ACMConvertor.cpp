@@ -1,9 +1,13 @@
 #include "audio/ACMConvertor.h"
 
+#include <QLoggingCategory>
 #include <QtEndian>
+#include <algorithm>
 #include <cstring>
 
 using namespace platform;
+
+Q_LOGGING_CATEGORY(lcAudio, "sendolin.audio")
 
 namespace {
 
@@ -136,13 +140,16 @@ QByteArray TACMConvertor::Store(const TACMWaveFormat& format)
 
 void TACMConvertor::Load(const QByteArray& stored, TACMWaveFormat& format, const char* property)
 {
-    // A length the record cannot hold, or fewer bytes than the length says,
-    // means a damaged resource: refuse it rather than read past either end.
-    if (stored.size() < 4)
-        throw EACMConvertor(QStringLiteral("%1: stored value too short").arg(QLatin1String(property)));
+    // Never read past the record or the stored value: a longer length fills
+    // the record and skips the rest, a value cut short fills what it has.
+    if (stored.size() < 4) {
+        qCWarning(lcAudio, "%s: stored value has no length", property);
+        return;
+    }
     const quint32 length = qFromLittleEndian<quint32>(stored.constData());
-    if (length > sizeof(TACMWaveFormat) || static_cast<quint32>(stored.size() - 4) < length)
-        throw EACMConvertor(QStringLiteral("%1: stored length %2 does not fit the format record")
-                                .arg(QLatin1String(property)).arg(length));
-    std::memcpy(&format, stored.constData() + 4, length);
+    const qsizetype present = stored.size() - 4;
+    const std::size_t count = std::min<std::size_t>({length, sizeof(TACMWaveFormat), std::size_t(present)});
+    if (count != length)
+        qCWarning(lcAudio, "%s: stored length %u, %zu bytes used", property, length, count);
+    std::memcpy(&format, stored.constData() + 4, count);
 }

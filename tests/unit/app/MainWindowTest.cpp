@@ -1,4 +1,5 @@
 #include "app/Demo2Client.h"
+#include "audio/AudioClasses.h"
 #include "platform/toolkit/ComponentRegistry.h"
 #include "platform/toolkit/FormReader.h"
 #include "platform/toolkit/FormWriter.h"
@@ -286,6 +287,7 @@ TEST(MainWindow, MutatedLayoutResourcesAreReadOrRejectedNeverCrash)
 {
     platform::RegisterToolkitClasses();
     platform::RegisterClass(TClientSocket::staticMetaObject);
+    RegisterAudioClasses();
     QFile file(TfmMain::FormPath());
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     // The window's own resource, re-rooted on a plain panel so the reader

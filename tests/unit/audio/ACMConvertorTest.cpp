@@ -68,24 +68,26 @@ TEST(ACMConvertor, StoredFormatsLoadToTheirFieldsAndWriteBackByteForByte)
     EXPECT_EQ(acmc.property("ACMFormatOut").toByteArray(), StoredOut);
 }
 
-TEST(ACMConvertor, DamagedStoredFormatsAreRefusedAndLeaveTheRecord)
+TEST(ACMConvertor, DamagedStoredFormatsNeverReadPastTheRecordOrTheValue)
 {
     TACMConvertor acmc;
     const TACMWaveFormat before = acmc.FormatIn;
     ASSERT_EQ(before.Format.cbSize, 129); // the default record's odd cbSize is kept
-    QByteArray tooLong = StoredIn;
-    tooLong[0] = char(0x82);
-    tooLong.append('\0');
-    EXPECT_THROW(acmc.LoadFormatIn(tooLong), EACMConvertor);
-    EXPECT_THROW(acmc.LoadFormatIn(StoredIn.left(60)), EACMConvertor);
-    EXPECT_THROW(acmc.LoadFormatIn(QByteArray("\x81", 1)), EACMConvertor);
+    acmc.LoadFormatIn(QByteArray("\x81", 1));
     EXPECT_EQ(std::memcmp(&before, &acmc.FormatIn, sizeof before), 0);
 
-    // A shorter record overwrites only its own length.
-    QByteArray shortRecord = QByteArray::fromHex("02000000" "5500");
-    acmc.LoadFormatIn(shortRecord);
-    EXPECT_EQ(acmc.FormatIn.Format.wFormatTag, 0x55);
-    EXPECT_EQ(acmc.FormatIn.Format.nSamplesPerSec, 22050u);
+    // Too long a length: the record is filled, the rest skipped.
+    QByteArray tooLong = StoredIn + QByteArray(1000, '\xEE');
+    tooLong[0] = char(0xFF);
+    tooLong[1] = char(0xFF);
+    acmc.LoadFormatIn(tooLong);
+    EXPECT_EQ(acmc.StoredFormatIn(), StoredIn);
+
+    // Cut short: only the bytes present are taken.
+    acmc.LoadFormatOut(StoredIn.left(4 + 6)); // tag, channels and half the rate
+    EXPECT_EQ(acmc.FormatOut.Format.wFormatTag, 0x55);
+    EXPECT_EQ(acmc.FormatOut.Format.nSamplesPerSec & 0xFFFF, 11025u);
+    EXPECT_EQ(acmc.FormatOut.Format.nAvgBytesPerSec, 22050u); // untouched default
 }
 
 TEST(ACMConvertor, OpenOnceCloseOnceAndSettersFrozenWhileOpen)
