@@ -1,5 +1,4 @@
 #include "app/Demo2Client.h"
-#include "audio/AudioClasses.h"
 #include "platform/toolkit/ComponentRegistry.h"
 #include "platform/toolkit/FormReader.h"
 #include "platform/toolkit/FormWriter.h"
@@ -285,9 +284,7 @@ TEST(MainWindow, WrittenComponentsReadBackWithTheirLook)
 
 TEST(MainWindow, MutatedLayoutResourcesAreReadOrRejectedNeverCrash)
 {
-    platform::RegisterToolkitClasses();
-    platform::RegisterClass(TClientSocket::staticMetaObject);
-    RegisterAudioClasses();
+    TfmMain::RegisterComponentClasses();
     QFile file(TfmMain::FormPath());
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     // The window's own resource, re-rooted on a plain panel so the reader
