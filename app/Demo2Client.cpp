@@ -7,6 +7,7 @@
 // BindHandlers, one line each.
 #include "app/Demo2Client.h"
 
+#include "audio/AudioClasses.h"
 #include "net/WSocket.h"
 #include "platform/toolkit/Application.h"
 #include "platform/toolkit/ComponentRegistry.h"
@@ -65,6 +66,7 @@ void TfmMain::RegisterComponentClasses()
     RegisterToolkitClasses();
     RegisterClass(TClientSocket::staticMetaObject);
     RegisterClass(net::TWSocket::staticMetaObject);
+    RegisterAudioClasses();
     RegisterClass(TAnimLabel::staticMetaObject);
     RegisterClass(TCasseteContador::staticMetaObject);
 }
@@ -88,6 +90,8 @@ T* TfmMain::Component(const char* name)
 void TfmMain::BindComponents()
 {
     CSocket = Component<TClientSocket>("CSocket");
+    ACMO = Component<TACMOut>("ACMO");
+    ACMC = Component<TACMConvertor>("ACMC");
     Panel1 = Component<TPanel>("Panel1");
     Label7 = Component<TLabel>("Label7");
     Label8 = Component<TLabel>("Label8");
@@ -210,7 +214,9 @@ void TfmMain::FormClose(QObject*, TCloseAction&)
     ISocket->CloseConnection();
     QThread::msleep(500);
     Application::Instance().ProcessMessages();
-    // [deactivate ACMC, close ACMO, free the mixer objects]
+    ACMC->SetActive(false);
+    ACMO->Close();
+    // [free the mixer objects]
     RadiosenderTimer->SetEnabled(false);
     Timer1->SetEnabled(false);
     KBPSTimer->SetEnabled(false);
@@ -475,7 +481,8 @@ void TfmMain::CSocketRead(QObject*, TCustomWinSocket* Socket)
         std::memcpy(&m_streamHeader, m_headerBytes.data(), sizeof m_streamHeader);
         m_headerBytes.clear();
         ShowStationName();
-        // [ACMC: FormatIn, then FormatOut, copied from the header]
+        ACMC->FormatIn = m_streamHeader.FormatIn;
+        ACMC->FormatOut = m_streamHeader.FormatOut;
         ExpectHeader = false;
         return;
     }
@@ -485,8 +492,11 @@ void TfmMain::CSocketRead(QObject*, TCustomWinSocket* Socket)
         const int waiting = Socket->BytesWaiting();
         std::vector<char> buffer(static_cast<size_t>(std::max(waiting, 0)));
         Socket->ReceiveBytes(buffer.data(), waiting);
-        // [ACMO: when not Active, NumBuffers := 4 and Open(ACMC.FormatIn);
-        //  then Play(buffer, waiting)]
+        if (!ACMO->Active()) {
+            ACMO->SetNumBuffers(4);
+            ACMO->Open(ACMC->FormatIn);
+        }
+        ACMO->Play(buffer.data(), static_cast<std::uint32_t>(buffer.size()));
     } catch (...) {
     }
 }
@@ -500,7 +510,7 @@ void TfmMain::CSocketDisconnect(QObject*, TCustomWinSocket*)
     RadiosenderTimerTimer(this);
     Zeit->SetRunMode(TCasseteContador::rmStopped); // keeps showing the elapsed time
     VUTimer->SetEnabled(false);
-    // [ACMO: Close]
+    ACMO->Close();
     Ledmeter1->SetPosition(0);
     Ledmeter2->SetPosition(0);
     ShowStatus(QStringLiteral("Disconnected"));
