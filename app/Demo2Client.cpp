@@ -2,11 +2,12 @@
 // toolkit's dispatch, which shows any escaping exception in the error box.
 //
 // Sections: start-up and lifecycle · station list and manual entry ·
-// window buttons · stream channel. Further sections (stream channel, info channel, directory
-// query, audio) follow the same pattern: handlers bound in BindHandlers, one
+// window buttons · stream channel · directory query. Further sections (info
+// channel, audio) follow the same pattern: handlers bound in BindHandlers, one
 // line each.
 #include "app/Demo2Client.h"
 
+#include "net/WSocket.h"
 #include "platform/toolkit/Application.h"
 #include "platform/toolkit/ComponentRegistry.h"
 #include "platform/toolkit/Dialogs.h"
@@ -29,22 +30,12 @@
 #include <QMouseEvent>
 #include <QThread>
 #include <QWindow>
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <vector>
 
 using namespace platform;
-
-namespace {
-
-// Every component class the layout resource may name.
-void RegisterComponents()
-{
-    RegisterToolkitClasses();
-    RegisterClass(TClientSocket::staticMetaObject);
-}
-
-} // namespace
 
 // ---------------------------------------------------------------------------
 // Start-up and lifecycle
@@ -54,7 +45,7 @@ TfmMain::TfmMain(const QString& executableDir, QWidget* parent)
     : TForm(parent),
       m_executableDir(executableDir.isEmpty() ? QCoreApplication::applicationDirPath() : executableDir)
 {
-    RegisterComponents();
+    RegisterComponentClasses();
     // A tool window gets no taskbar button: the program is represented only by
     // its window and its notification-area icon. Changing the flag on a shown
     // window re-creates it, so it is set once, before the first showing.
@@ -66,6 +57,13 @@ TfmMain::TfmMain(const QString& executableDir, QWidget* parent)
 }
 
 TfmMain::~TfmMain() = default;
+
+void TfmMain::RegisterComponentClasses()
+{
+    RegisterToolkitClasses();
+    RegisterClass(TClientSocket::staticMetaObject);
+    RegisterClass(net::TWSocket::staticMetaObject);
+}
 
 QString TfmMain::FormPath()
 {
@@ -122,6 +120,7 @@ void TfmMain::BindComponents()
     LEDButton2 = Component<TImage>("LEDButton2");
     Ledmeter1 = Component<TProgressBar>("Ledmeter1");
     Ledmeter2 = Component<TProgressBar>("Ledmeter2");
+    HTTPWSocket = Component<net::TWSocket>("HTTPWSocket");
 }
 
 void TfmMain::BindHandlers()
@@ -149,6 +148,11 @@ void TfmMain::BindHandlers()
     CSocket->OnDisconnect = [this](QObject* s, TCustomWinSocket* w) { CSocketDisconnect(s, w); };
     CSocket->OnError = [this](QObject* s, TCustomWinSocket* w, TErrorEvent e, int& c) { CSocketError(s, w, e, c); };
     KBPSTimer->OnTimer = [this](QObject* s) { KBPSTimerTimer(s); };
+    RadiosenderTimer->OnTimer = [this](QObject* s) { RadiosenderTimerTimer(s); };
+    HTTPWSocket->OnSessionConnected = [this](QObject* s, std::uint16_t e) { HTTPWSocketSessionConnected(s, e); };
+    HTTPWSocket->OnDataAvailable = [this](QObject* s, std::uint16_t e) { HTTPWSocketDataAvailable(s, e); };
+    HTTPWSocket->OnSessionClosed = [this](QObject* s, std::uint16_t e) { HTTPWSocketSessionClosed(s, e); };
+    HTTPWSocket->OnError = [this](QObject* s) { HTTPWSocketError(s); };
 }
 
 void TfmMain::ShowStatus(const QString& Text)
@@ -184,7 +188,7 @@ void TfmMain::FormShow(QObject*)
     // The window is a tool window (see the constructor), so it has no
     // taskbar button at any showing.
     // [show the notification-area icon if it is not shown]
-    // [one directory query at once]
+    RadiosenderTimerTimer(this);
     BringToFront();
 }
 
@@ -462,7 +466,7 @@ void TfmMain::CSocketDisconnect(QObject*, TCustomWinSocket*)
     KBPSTimer->SetEnabled(false);
     BytesReceived = 0;
     RadiosenderTimer->SetEnabled(true);
-    // [one directory query at once: RadiosenderTimerTimer]
+    RadiosenderTimerTimer(this);
     // [Zeit: SetRunMode(0)]
     VUTimer->SetEnabled(false);
     // [ACMO: Close]
@@ -485,4 +489,115 @@ void TfmMain::KBPSTimerTimer(QObject*)
     number.replace(QLatin1Char('.'), QLocale().decimalPoint());
     ShowStatus(QStringLiteral("Received %1 KB/s").arg(number));
     BytesReceived = 0;
+}
+
+// ---------------------------------------------------------------------------
+// Directory query
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// One line of the directory answer and where its line break starts
+// (npos for a last line without one).
+struct AnswerLine {
+    std::string text;
+    size_t breakAt;
+};
+
+// Lines end at CR LF, a lone LF or a lone CR; a NUL ends the text; a break at
+// the very end makes no further empty line.
+std::vector<AnswerLine> SplitAnswerLines(const std::string& answer)
+{
+    std::vector<AnswerLine> lines;
+    const size_t end = std::min(answer.find('\0'), answer.size());
+    size_t start = 0;
+    while (start < end) {
+        size_t stop = start;
+        while (stop < end && answer[stop] != '\r' && answer[stop] != '\n')
+            ++stop;
+        lines.push_back({answer.substr(start, stop - start), stop < end ? stop : std::string::npos});
+        const bool crlf = stop + 1 < end && answer[stop] == '\r' && answer[stop + 1] == '\n';
+        start = stop + (crlf ? 2 : 1);
+    }
+    return lines;
+}
+
+} // namespace
+
+void TfmMain::RadiosenderTimerTimer(QObject*)
+{
+    // The URL is "http://" (skipped whatever it says), the host, then the path.
+    std::string host = DirectoryUrl.size() > 7 ? DirectoryUrl.substr(7) : std::string();
+    const size_t slash = host.find('/');
+    host = slash == std::string::npos ? std::string() : host.substr(0, slash);
+    // A host may name its port ("host:8080"); the lookup is then of the bare host.
+    std::string port = "80";
+    const size_t colon = host.rfind(':');
+    if (colon != std::string::npos) {
+        if (colon + 1 < host.size())
+            port = host.substr(colon + 1);
+        host.erase(colon);
+    }
+    HTTPWSocket->SetAddr(host);
+    HTTPWSocket->SetPort(port);
+    HTTPWSocket->SetProto("tcp");
+    HTTPWSocket->Connect();
+}
+
+void TfmMain::HTTPWSocketSessionConnected(QObject*, std::uint16_t)
+{
+    // Sent also after a failed attempt: the socket then reports the failed send.
+    HTTPWSocket->SendString("GET " + DirectoryUrl + "index.php?action=queryuser HTTP/1.0\r\n"
+                            + "Accept: */*\r\n" + "User-Agent: ktsendolinv30\r\n" + "Host: 127.0.0.1\r\n"
+                            + "Connection: Keep-Alive\r\n\r\n\r\n");
+}
+
+void TfmMain::HTTPWSocketDataAvailable(QObject*, std::uint16_t)
+{
+    const std::string chunk = HTTPWSocket->ReceiveString();
+    if (m_directoryAnswerEnded)
+        return;
+    // Nothing after a NUL is ever read, so it ends this answer here.
+    const size_t nul = chunk.find('\0');
+    DirectoryAnswer.append(chunk, 0, nul);
+    m_directoryAnswerEnded = nul != std::string::npos;
+}
+
+void TfmMain::HTTPWSocketSessionClosed(QObject*, std::uint16_t)
+{
+    const std::vector<AnswerLine> lines = SplitAnswerLines(DirectoryAnswer);
+    Adressliste->ClearItems();
+    StationAddresses.clear();
+    // Bottom-up until the empty line that ends the last answer's head: the
+    // last station line becomes the first item.
+    size_t emptyLine = std::string::npos;
+    for (size_t i = lines.size(); i-- > 0;) {
+        const std::string& line = lines[i].text;
+        if (line.empty()) {
+            emptyLine = i;
+            break;
+        }
+        const size_t comma = line.find(',');
+        const std::string address = comma == std::string::npos ? std::string() : line.substr(0, comma);
+        const std::string name = comma == std::string::npos ? line : line.substr(comma + 1);
+        if (std::count(address.begin(), address.end(), '.') != 3)
+            continue;
+        StationAddresses.push_back(address);
+        Adressliste->AddItem(FromWin1252(name));
+    }
+    // No later rebuild reads above that empty line; keep it (from its line
+    // break on, so a break split across answers still splits the same) and
+    // what follows.
+    if (emptyLine != std::string::npos)
+        DirectoryAnswer.erase(0, lines[emptyLine].breakAt);
+    m_directoryAnswerEnded = false;
+}
+
+void TfmMain::HTTPWSocketError(QObject*)
+{
+    MessageBox(QStringLiteral("Keine Verbindung zur Datenbank \"") + QString::number(HTTPWSocket->LastError())
+               + QStringLiteral("\"\r\nÜberprüfen Sie die Internetverbindung und gegebenenfalls Firewall"));
+    // Closed from the message loop: the first query runs while the window is
+    // being shown, before the loop that a close of the main window ends.
+    QMetaObject::invokeMethod(this, [this] { close(); }, Qt::QueuedConnection);
 }

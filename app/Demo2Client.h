@@ -16,6 +16,10 @@
 #include <string>
 #include <vector>
 
+namespace net {
+class TWSocket;
+} // namespace net
+
 namespace platform {
 class TBevel;
 class TBitBtn;
@@ -38,6 +42,8 @@ public:
 
     // Where the layout resource lives (a Qt resource compiled into the program).
     static QString FormPath();
+    // Registers every component class the layout resource may name.
+    static void RegisterComponentClasses();
 
     // Elements of the window, in declaration order. Elements that later
     // parts of the program add take their places as marked.
@@ -84,7 +90,7 @@ public:
     platform::TProgressBar* Ledmeter1 = nullptr;
     platform::TProgressBar* Ledmeter2 = nullptr;
     // [Zeit: TCasseteContador — the elapsed-time counter]
-    // [HTTPWSocket: TWSocket — the directory query connection]
+    net::TWSocket* HTTPWSocket = nullptr;
 
     // Puts a text into the status line; the only writer of lblstatus.
     void ShowStatus(const QString& Text);
@@ -93,6 +99,14 @@ public:
     void FormCreate(QObject* Sender);
     void FormShow(QObject* Sender);
     void FormClose(QObject* Sender, TCloseAction& Action);
+
+    // Directory query: a timer tick (or FormShow) starts one, the socket's
+    // events send the request, collect the answer and rebuild the station list.
+    void RadiosenderTimerTimer(QObject* Sender);
+    void HTTPWSocketSessionConnected(QObject* Sender, std::uint16_t Error);
+    void HTTPWSocketDataAvailable(QObject* Sender, std::uint16_t Error);
+    void HTTPWSocketSessionClosed(QObject* Sender, std::uint16_t Error);
+    void HTTPWSocketError(QObject* Sender);
 
     // Manual address entry.
     void Label3DblClick(QObject* Sender);
@@ -134,6 +148,7 @@ public:
     std::int32_t BytesSinceReadout() const { return BytesReceived; }
     const std::vector<std::string>& Addresses() const { return StationAddresses; }
     const std::string& Directory() const { return DirectoryUrl; }
+    const std::string& DirectoryText() const { return DirectoryAnswer; }
 
     // The drag strip: x 0–439, y 0–24 of the window move it. It is 440
     // pixels wide, not the full 444.
@@ -164,4 +179,7 @@ private:
     QString m_executableDir;
     std::string m_headerBytes;     // the stream header as far as it has arrived
     TStreamHeader m_streamHeader{}; // the last complete stream header
+    // The answer of the query under way has had its NUL byte: what follows
+    // it is dropped until the connection closes.
+    bool m_directoryAnswerEnded = false;
 };

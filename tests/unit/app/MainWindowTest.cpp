@@ -284,8 +284,7 @@ TEST(MainWindow, WrittenComponentsReadBackWithTheirLook)
 
 TEST(MainWindow, MutatedLayoutResourcesAreReadOrRejectedNeverCrash)
 {
-    platform::RegisterToolkitClasses();
-    platform::RegisterClass(TClientSocket::staticMetaObject);
+    TfmMain::RegisterComponentClasses();
     QFile file(TfmMain::FormPath());
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     // The window's own resource, re-rooted on a plain panel so the reader
