@@ -374,8 +374,12 @@ TEST_F(StreamChannelTest, PlayAgainAfterServerEndedOnlyTheStreamKeepsTheInfoConn
     ASSERT_TRUE(AcceptChannels());
     ASSERT_TRUE(WaitForStatus(QStringLiteral("Connected")));
     ASSERT_TRUE(WaitUntil([&] { return form->ISocket->Active(); }));
+    // The disconnect queries the directory at once; it lists the same station.
+    h.directory.body = QStringLiteral("127.0.0.1:%1,Nochmal\r\n").arg(server.Port()).toLatin1();
     stream.Close();
     ASSERT_TRUE(WaitForStatus(QStringLiteral("Disconnected")));
+    ASSERT_TRUE(WaitUntil([&] { return form->Adressliste->Count() == 1 && form->Adressliste->Item(0) == "Nochmal"; }));
+    form->Adressliste->setCurrentIndex(0);
 
     Play();
     LoopbackPeer again = server.Accept();
