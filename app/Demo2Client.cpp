@@ -7,6 +7,7 @@
 // line each.
 #include "app/Demo2Client.h"
 
+#include "audio/AudioClasses.h"
 #include "net/WSocket.h"
 #include "platform/toolkit/Application.h"
 #include "platform/toolkit/ComponentRegistry.h"
@@ -63,6 +64,7 @@ void TfmMain::RegisterComponentClasses()
     RegisterToolkitClasses();
     RegisterClass(TClientSocket::staticMetaObject);
     RegisterClass(net::TWSocket::staticMetaObject);
+    RegisterAudioClasses();
 }
 
 QString TfmMain::FormPath()
@@ -84,6 +86,8 @@ T* TfmMain::Component(const char* name)
 void TfmMain::BindComponents()
 {
     CSocket = Component<TClientSocket>("CSocket");
+    ACMO = Component<TACMOut>("ACMO");
+    ACMC = Component<TACMConvertor>("ACMC");
     Panel1 = Component<TPanel>("Panel1");
     Label7 = Component<TLabel>("Label7");
     Label8 = Component<TLabel>("Label8");
@@ -198,7 +202,9 @@ void TfmMain::FormClose(QObject*, TCloseAction&)
     ISocket->CloseConnection();
     QThread::msleep(500);
     Application::Instance().ProcessMessages();
-    // [deactivate ACMC, close ACMO, free the mixer objects]
+    ACMC->SetActive(false);
+    ACMO->Close();
+    // [free the mixer objects]
     RadiosenderTimer->SetEnabled(false);
     Timer1->SetEnabled(false);
     KBPSTimer->SetEnabled(false);
@@ -444,7 +450,8 @@ void TfmMain::CSocketRead(QObject*, TCustomWinSocket* Socket)
         m_headerBytes.clear();
         // [Radioname: StopScroll; Intervall 100; OriginalCaption := the station
         //  name (FromWin1252); StartScroll]
-        // [ACMC: FormatIn, then FormatOut, copied from the header]
+        ACMC->FormatIn = m_streamHeader.FormatIn;
+        ACMC->FormatOut = m_streamHeader.FormatOut;
         ExpectHeader = false;
         return;
     }
@@ -454,8 +461,11 @@ void TfmMain::CSocketRead(QObject*, TCustomWinSocket* Socket)
         const int waiting = Socket->BytesWaiting();
         std::vector<char> buffer(static_cast<size_t>(std::max(waiting, 0)));
         Socket->ReceiveBytes(buffer.data(), waiting);
-        // [ACMO: when not Active, NumBuffers := 4 and Open(ACMC.FormatIn);
-        //  then Play(buffer, waiting)]
+        if (!ACMO->Active()) {
+            ACMO->SetNumBuffers(4);
+            ACMO->Open(ACMC->FormatIn);
+        }
+        ACMO->Play(buffer.data(), static_cast<std::uint32_t>(buffer.size()));
     } catch (...) {
     }
 }
@@ -469,7 +479,7 @@ void TfmMain::CSocketDisconnect(QObject*, TCustomWinSocket*)
     RadiosenderTimerTimer(this);
     // [Zeit: SetRunMode(0)]
     VUTimer->SetEnabled(false);
-    // [ACMO: Close]
+    ACMO->Close();
     Ledmeter1->SetPosition(0);
     Ledmeter2->SetPosition(0);
     ShowStatus(QStringLiteral("Disconnected"));

@@ -7,6 +7,8 @@
 // index; both only ever change together.
 #pragma once
 
+#include "audio/ACMConvertor.h"
+#include "audio/ACMOut.h"
 #include "net/ScktComp.h"
 #include "platform/toolkit/TForm.h"
 #include "wire/StreamRecords.h"
@@ -48,8 +50,8 @@ public:
     // Elements of the window, in declaration order. Elements that later
     // parts of the program add take their places as marked.
     TClientSocket* CSocket = nullptr;
-    // [ACMO: TACMOut — the wave output]
-    // [ACMC: TACMConvertor — the stream's format records]
+    TACMOut* ACMO = nullptr;
+    TACMConvertor* ACMC = nullptr;
     platform::TPanel* Panel1 = nullptr;
     platform::TLabel* Label7 = nullptr;
     platform::TLabel* Label8 = nullptr;

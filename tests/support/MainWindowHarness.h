@@ -5,6 +5,8 @@
 //
 // By default Server.ini names `directory`, a local directory stub with an
 // empty station list, so showing the window starts a query that succeeds.
+// Audio goes to ALSA's null device; a test that wants to hear it creates its
+// own AlsaRoute after the harness.
 //
 //   testsupport::MainWindowHarness h;
 //   h.directory.body = "127.0.0.1:6565,Radio\r\n";  // or:
@@ -17,6 +19,7 @@
 #include "app/Demo2Client.h"
 #include "platform/toolkit/Application.h"
 #include "platform/toolkit/Dialogs.h"
+#include "tests/support/AlsaRoute.h"
 #include "tests/support/DirectoryStub.h"
 
 #include <QDir>
@@ -83,6 +86,7 @@ public:
         return *form;
     }
 
+    AlsaRoute audio{AlsaRoute::Null};
     QTemporaryDir dir;
     DirectoryStub directory;
     std::unique_ptr<TfmMain> form;

@@ -1,0 +1,174 @@
+// Runs on the device's helper thread only (Open on the GUI thread, before the
+// thread exists).
+#include "platform/wave/AlsaPcm.h"
+
+#include "platform/wave/WaveLog.h"
+
+#include <alsa/asoundlib.h>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <mutex>
+
+namespace platform::wave {
+
+namespace {
+
+// ALSA prints its complaints to stderr; route them to our log instead.
+void AlsaErrorHandler(const char* file, int line, const char* function, int err, const char* fmt, ...)
+{
+    char text[512];
+    va_list args;
+    va_start(args, fmt);
+    std::vsnprintf(text, sizeof text, fmt, args);
+    va_end(args);
+    qCDebug(lcWave, "alsa %s: %s (%d)", function, text, err);
+}
+
+void InstallErrorHandler()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { snd_lib_error_set_handler(AlsaErrorHandler); });
+}
+
+MMRESULT OpenError(int error)
+{
+    switch (-error) {
+    case ENOENT:
+        return MMSYSERR_BADDEVICEID; // no such PCM defined
+    case EBUSY:
+        return MMSYSERR_ALLOCATED;
+    case ENOMEM:
+        return MMSYSERR_NOMEM;
+    default:
+        return MMSYSERR_NODRIVER;
+    }
+}
+
+} // namespace
+
+AlsaPcm::~AlsaPcm()
+{
+    if (m_pcm)
+        snd_pcm_close(m_pcm);
+}
+
+MMRESULT AlsaPcm::Open(std::unique_ptr<AlsaPcm>& out)
+{
+    InstallErrorHandler();
+    std::unique_ptr<AlsaPcm> pcm(new AlsaPcm);
+    const int rc = snd_pcm_open(&pcm->m_pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
+    if (rc < 0) {
+        pcm->m_pcm = nullptr;
+        qCWarning(lcWave, "cannot open the default PCM: %s", snd_strerror(rc));
+        return OpenError(rc);
+    }
+    out = std::move(pcm);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT AlsaPcm::Configure(const PcmLayout& layout)
+{
+    if (snd_pcm_state(m_pcm) != SND_PCM_STATE_OPEN)
+        snd_pcm_drop(m_pcm);
+    snd_pcm_hw_params_t* hw;
+    snd_pcm_hw_params_alloca(&hw);
+    unsigned rate = layout.rate;
+    unsigned bufferUs = 200000;
+    unsigned periodUs = 50000;
+    const snd_pcm_format_t format = layout.bits == 8 ? SND_PCM_FORMAT_U8 : SND_PCM_FORMAT_S16_LE;
+    int rc = snd_pcm_hw_params_any(m_pcm, hw);
+    if (rc >= 0) rc = snd_pcm_hw_params_set_rate_resample(m_pcm, hw, 1);
+    if (rc >= 0) rc = snd_pcm_hw_params_set_access(m_pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED);
+    if (rc >= 0) rc = snd_pcm_hw_params_set_format(m_pcm, hw, format);
+    if (rc >= 0) rc = snd_pcm_hw_params_set_channels(m_pcm, hw, layout.channels);
+    if (rc >= 0) rc = snd_pcm_hw_params_set_rate(m_pcm, hw, rate, 0);
+    if (rc >= 0) rc = snd_pcm_hw_params_set_buffer_time_near(m_pcm, hw, &bufferUs, nullptr);
+    if (rc >= 0) rc = snd_pcm_hw_params_set_period_time_near(m_pcm, hw, &periodUs, nullptr);
+    if (rc >= 0) rc = snd_pcm_hw_params(m_pcm, hw);
+    if (rc < 0) {
+        qCWarning(lcWave, "device refuses %u Hz, %u channels, %u bit: %s", layout.rate,
+                  layout.channels, layout.bits, snd_strerror(rc));
+        return WAVERR_BADFORMAT;
+    }
+    snd_pcm_uframes_t buffer = 0, period = 0;
+    snd_pcm_get_params(m_pcm, &buffer, &period);
+    snd_pcm_sw_params_t* sw;
+    snd_pcm_sw_params_alloca(&sw);
+    snd_pcm_sw_params_current(m_pcm, sw);
+    // Start once half the buffer is filled; Kick() starts a shorter tail.
+    snd_pcm_sw_params_set_start_threshold(m_pcm, sw, buffer / 2);
+    snd_pcm_sw_params_set_avail_min(m_pcm, sw, period);
+    snd_pcm_sw_params(m_pcm, sw);
+    m_layout = layout;
+    m_written = 0;
+    m_broken = false;
+    return MMSYSERR_NOERROR;
+}
+
+bool AlsaPcm::Recover(int error)
+{
+    const int rc = snd_pcm_recover(m_pcm, error, 1);
+    if (rc < 0 && snd_pcm_prepare(m_pcm) < 0) {
+        qCWarning(lcWave, "device lost: %s", snd_strerror(rc));
+        m_broken = true;
+    }
+    return !m_broken;
+}
+
+bool AlsaPcm::Write(const std::uint8_t* data, std::size_t frames, const std::function<bool()>& stop)
+{
+    const unsigned frameBytes = m_layout.FrameBytes();
+    while (frames > 0) {
+        if (stop())
+            return false;
+        if (m_broken) {
+            m_written += frames;
+            return true;
+        }
+        const snd_pcm_sframes_t n = snd_pcm_writei(m_pcm, data, frames);
+        if (n == -EAGAIN) {
+            snd_pcm_wait(m_pcm, 10);
+            continue;
+        }
+        if (n < 0) {
+            Recover(static_cast<int>(n));
+            continue;
+        }
+        data += static_cast<std::size_t>(n) * frameBytes;
+        frames -= static_cast<std::size_t>(n);
+        m_written += static_cast<std::uint64_t>(n);
+    }
+    return true;
+}
+
+std::uint64_t AlsaPcm::Played()
+{
+    snd_pcm_sframes_t delay = 0;
+    if (m_broken)
+        return m_written;
+    const snd_pcm_state_t state = snd_pcm_state(m_pcm);
+    if (state == SND_PCM_STATE_XRUN) {
+        Recover(-EPIPE); // ran dry: silence until the next write
+        return m_written;
+    }
+    if (snd_pcm_delay(m_pcm, &delay) < 0 || delay < 0)
+        return m_written;
+    const auto queued = static_cast<std::uint64_t>(delay);
+    return queued >= m_written ? 0 : m_written - queued;
+}
+
+void AlsaPcm::Kick()
+{
+    if (snd_pcm_state(m_pcm) == SND_PCM_STATE_PREPARED && m_written > Played())
+        snd_pcm_start(m_pcm);
+}
+
+void AlsaPcm::Drop()
+{
+    snd_pcm_drop(m_pcm);
+    snd_pcm_prepare(m_pcm);
+    m_written = 0;
+}
+
+} // namespace platform::wave

@@ -1,0 +1,6 @@
+// The wave layer's logging category.
+#pragma once
+
+#include <QLoggingCategory>
+
+Q_DECLARE_LOGGING_CATEGORY(lcWave)

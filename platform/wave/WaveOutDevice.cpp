@@ -1,0 +1,266 @@
+#include "platform/wave/WaveOutDevice.h"
+
+#include "platform/wave/WaveLog.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+Q_LOGGING_CATEGORY(lcWave, "sendolin.wave")
+
+namespace platform {
+
+namespace {
+
+std::atomic<unsigned> g_peakLeft{0};
+std::atomic<unsigned> g_peakRight{0};
+
+void PublishPeak(unsigned left, unsigned right)
+{
+    g_peakLeft.store(left, std::memory_order_relaxed);
+    g_peakRight.store(right, std::memory_order_relaxed);
+}
+
+constexpr auto IdleKickDelay = std::chrono::milliseconds(50);
+constexpr auto PollInterval = std::chrono::milliseconds(10);
+
+} // namespace
+
+void waveOutGetAudiblePeak(unsigned& left, unsigned& right)
+{
+    left = g_peakLeft.load(std::memory_order_relaxed);
+    right = g_peakRight.load(std::memory_order_relaxed);
+}
+
+WaveOutDevice::WaveOutDevice(HWAVEOUT handle, const wave::StreamFormat& format,
+                             std::unique_ptr<wave::AlsaPcm> pcm, HWND callback, DWORD_PTR instance)
+    : m_handle(handle), m_format(format), m_pcm(std::move(pcm)), m_callback(callback), m_instance(instance)
+{
+    if (m_format.coding == wave::Coding::Mpeg)
+        m_decoder = std::make_unique<wave::MpegDecoder>();
+    m_thread = std::thread([this] { Run(); });
+}
+
+WaveOutDevice::~WaveOutDevice()
+{
+    {
+        std::lock_guard guard(m_lock);
+        m_stop = true;
+    }
+    m_wake.notify_one();
+    m_thread.join();
+    PublishPeak(0, 0);
+}
+
+MMRESULT WaveOutDevice::Prepare(WAVEHDR* header)
+{
+    std::lock_guard guard(m_lock);
+    header->dwFlags |= WHDR_PREPARED;
+    header->dwFlags &= ~WHDR_DONE;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WaveOutDevice::Unprepare(WAVEHDR* header)
+{
+    std::lock_guard guard(m_lock);
+    if (header->dwFlags & WHDR_INQUEUE)
+        return WAVERR_STILLPLAYING;
+    header->dwFlags &= ~WHDR_PREPARED;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WaveOutDevice::Write(WAVEHDR* header)
+{
+    {
+        std::lock_guard guard(m_lock);
+        if (!(header->dwFlags & WHDR_PREPARED))
+            return WAVERR_UNPREPARED;
+        if (header->dwFlags & WHDR_INQUEUE)
+            return WAVERR_STILLPLAYING;
+        header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
+        m_queue.push_back(header);
+    }
+    m_wake.notify_one();
+    return MMSYSERR_NOERROR;
+}
+
+void WaveOutDevice::Reset()
+{
+    std::unique_lock lock(m_lock);
+    const std::uint64_t target = ++m_resetRequested;
+    m_wake.notify_one();
+    m_resetDone.wait(lock, [&] { return m_resetsDone >= target; });
+}
+
+bool WaveOutDevice::HasQueued()
+{
+    std::lock_guard guard(m_lock);
+    return !m_queue.empty() || !m_awaiting.empty();
+}
+
+void WaveOutDevice::PostNotice(unsigned message, LPARAM lParam)
+{
+    if (m_callback)
+        NotifyWindow::Post(m_callback, message, reinterpret_cast<WPARAM>(m_handle), lParam);
+}
+
+void WaveOutDevice::Run()
+{
+    std::unique_lock lock(m_lock);
+    for (;;) {
+        const auto hasWork = [&] { return m_stop || ResetPending() || !m_queue.empty(); };
+        if (m_awaiting.empty() && m_peaks.empty()) // nothing left to play out
+            m_wake.wait(lock, hasWork);
+        else
+            m_wake.wait_for(lock, PollInterval, hasWork);
+        if (m_stop)
+            return;
+        WAVEHDR* next = m_queue.empty() ? nullptr : m_queue.front();
+        lock.unlock();
+        if (ResetPending())
+            DoReset();
+        else if (next)
+            PlayBlock(next);
+        else if (std::chrono::steady_clock::now() - m_lastBlock > IdleKickDelay)
+            m_pcm->Kick();
+        if (!ResetPending())
+            ReportPlayed();
+        lock.lock();
+    }
+}
+
+void WaveOutDevice::PlayBlock(WAVEHDR* header)
+{
+    const auto* data = reinterpret_cast<const std::uint8_t*>(header->lpData);
+    const std::size_t size = header->dwBufferLength;
+    bool complete = true;
+    if (m_decoder) {
+        complete = m_decoder->Decode(data, size, [this](const std::uint8_t* pcm, std::size_t bytes,
+                                                        const wave::PcmLayout& layout) {
+            return WritePcm(pcm, bytes, layout);
+        });
+    } else {
+        // A block may end inside a frame; keep the rest for the next block.
+        m_partialFrame.insert(m_partialFrame.end(), data, data + size);
+        const std::size_t frameBytes = m_format.pcm.FrameBytes();
+        const std::size_t whole = m_partialFrame.size() / frameBytes * frameBytes;
+        complete = WritePcm(m_partialFrame.data(), whole, m_format.pcm);
+        m_partialFrame.erase(m_partialFrame.begin(), m_partialFrame.begin() + static_cast<std::ptrdiff_t>(whole));
+    }
+    m_lastBlock = std::chrono::steady_clock::now();
+    if (complete)
+        FinishBlock(header);
+}
+
+bool WaveOutDevice::WritePcm(const std::uint8_t* data, std::size_t bytes, const wave::PcmLayout& layout)
+{
+    if (!(layout == m_pcm->Layout())) {
+        // The stream changed its format: let what is buffered play out first.
+        if (!WaitForPlayedOut())
+            return false;
+        if (m_pcm->Configure(layout) != MMSYSERR_NOERROR)
+            return true; // nothing can play this; drop it and go on
+        m_peaks.clear();
+    }
+    const std::size_t frameBytes = layout.FrameBytes();
+    const std::size_t chunkFrames = std::max(1u, layout.rate / 50); // 20 ms
+    std::size_t frames = bytes / frameBytes;
+    while (frames > 0) {
+        const std::size_t n = std::min(frames, chunkFrames);
+        UpdatePeak(data, n);
+        if (!m_pcm->Write(data, n, [this] { return Interrupted(); }))
+            return false;
+        data += n * frameBytes;
+        frames -= n;
+    }
+    return true;
+}
+
+bool WaveOutDevice::WaitForPlayedOut()
+{
+    m_pcm->Kick();
+    while (m_pcm->Played() < m_pcm->Written()) {
+        if (Interrupted())
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ReportPlayed();
+    return true;
+}
+
+void WaveOutDevice::FinishBlock(WAVEHDR* header)
+{
+    std::lock_guard guard(m_lock);
+    if (ResetPending() || m_queue.empty() || m_queue.front() != header)
+        return;
+    m_queue.pop_front();
+    m_awaiting.push_back({m_pcm->Written(), header});
+}
+
+void WaveOutDevice::ReportPlayed()
+{
+    const std::uint64_t played = m_pcm->Played();
+    PublishAudiblePeak(played);
+    std::lock_guard guard(m_lock);
+    while (!m_awaiting.empty() && m_awaiting.front().endFrame <= played) {
+        MarkDone(m_awaiting.front().header);
+        m_awaiting.pop_front();
+    }
+}
+
+void WaveOutDevice::DoReset()
+{
+    m_pcm->Drop();
+    if (m_decoder)
+        m_decoder->Restart();
+    m_partialFrame.clear();
+    m_peaks.clear();
+    PublishPeak(0, 0);
+    std::lock_guard guard(m_lock);
+    for (const Played& entry : m_awaiting)
+        MarkDone(entry.header);
+    for (WAVEHDR* header : m_queue)
+        MarkDone(header);
+    m_awaiting.clear();
+    m_queue.clear();
+    m_resetsDone.store(m_resetRequested.load());
+    m_resetDone.notify_all();
+}
+
+void WaveOutDevice::MarkDone(WAVEHDR* header)
+{
+    header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+    PostNotice(MM_WOM_DONE, reinterpret_cast<LPARAM>(header));
+}
+
+void WaveOutDevice::UpdatePeak(const std::uint8_t* data, std::size_t frames)
+{
+    const wave::PcmLayout& layout = m_pcm->Layout();
+    unsigned peak[2] = {0, 0};
+    const std::size_t samples = frames * layout.channels;
+    for (std::size_t i = 0; i < samples; ++i) {
+        int value;
+        if (layout.bits == 8) {
+            value = (int(data[i]) - 128) * 256;
+        } else {
+            value = static_cast<std::int16_t>(data[2 * i] | (data[2 * i + 1] << 8));
+        }
+        const unsigned magnitude = std::min(32767u, static_cast<unsigned>(std::abs(value)));
+        unsigned& slot = peak[layout.channels == 2 ? i % 2 : 0];
+        slot = std::max(slot, magnitude);
+    }
+    if (layout.channels == 1)
+        peak[1] = peak[0];
+    m_peaks.push_back({m_pcm->Written() + frames, peak[0], peak[1]});
+}
+
+void WaveOutDevice::PublishAudiblePeak(std::uint64_t played)
+{
+    while (!m_peaks.empty() && m_peaks.front().endFrame <= played)
+        m_peaks.pop_front();
+    if (m_peaks.empty())
+        PublishPeak(0, 0);
+    else
+        PublishPeak(m_peaks.front().left, m_peaks.front().right);
+}
+
+} // namespace platform

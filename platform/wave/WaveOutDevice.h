@@ -1,0 +1,89 @@
+// One open wave output: a queue of written blocks and the helper thread that
+// decodes them and plays them through ALSA.
+//
+// Threading: the public calls run on the GUI thread; Run() is the helper
+// thread. Both sides share m_queue, m_awaiting and the header flags under
+// m_lock. A block is "queued" from Write until its MM_WOM_DONE is posted:
+// first in m_queue (not yet fully sent to the device), then in m_awaiting
+// (sent, waiting for the device to play past its last frame). Reset is a
+// handshake: once it returns, the helper thread no longer touches any block.
+#pragma once
+
+#include "platform/wave/AlsaPcm.h"
+#include "platform/wave/MpegDecoder.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace platform {
+
+class WaveOutDevice {
+public:
+    WaveOutDevice(HWAVEOUT handle, const wave::StreamFormat& format, std::unique_ptr<wave::AlsaPcm> pcm,
+                  HWND callback, DWORD_PTR instance);
+    ~WaveOutDevice();
+
+    MMRESULT Write(WAVEHDR* header);
+    void Reset();
+    bool HasQueued();
+    // Header flags are shared with the helper thread.
+    MMRESULT Prepare(WAVEHDR* header);
+    MMRESULT Unprepare(WAVEHDR* header);
+    void PostNotice(unsigned message, LPARAM lParam = 0);
+
+private:
+    struct Played {
+        std::uint64_t endFrame;
+        WAVEHDR* header;
+    };
+
+    void Run();
+    bool ResetPending() const { return m_resetRequested.load() != m_resetsDone.load(); }
+    bool Interrupted() const { return m_stop.load() || ResetPending(); }
+    void PlayBlock(WAVEHDR* header);
+    bool WritePcm(const std::uint8_t* data, std::size_t bytes, const wave::PcmLayout& layout);
+    bool WaitForPlayedOut();
+    void FinishBlock(WAVEHDR* header);
+    void ReportPlayed();
+    void DoReset();
+    void MarkDone(WAVEHDR* header);
+    void UpdatePeak(const std::uint8_t* data, std::size_t frames);
+    void PublishAudiblePeak(std::uint64_t played);
+
+    const HWAVEOUT m_handle;
+    const wave::StreamFormat m_format;
+    std::unique_ptr<wave::AlsaPcm> m_pcm;
+    std::unique_ptr<wave::MpegDecoder> m_decoder; // MPEG formats only
+    const HWND m_callback;
+    const DWORD_PTR m_instance;
+
+    std::mutex m_lock;
+    std::condition_variable m_wake;
+    std::condition_variable m_resetDone;
+    std::deque<WAVEHDR*> m_queue;
+    std::deque<Played> m_awaiting;
+    std::atomic<std::uint64_t> m_resetRequested{0};
+    std::atomic<std::uint64_t> m_resetsDone{0}; // advanced by the helper under m_lock
+    std::atomic<bool> m_stop{false};
+    std::chrono::steady_clock::time_point m_lastBlock;
+
+    // PCM blocks may split a frame; the remainder waits for the next block.
+    std::vector<std::uint8_t> m_partialFrame;
+    // Peak of each written chunk, so the meter can follow what is heard now.
+    struct ChunkPeak {
+        std::uint64_t endFrame;
+        unsigned left, right;
+    };
+    std::deque<ChunkPeak> m_peaks;
+
+    std::thread m_thread;
+};
+
+} // namespace platform

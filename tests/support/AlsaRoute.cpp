@@ -1,0 +1,65 @@
+#include "tests/support/AlsaRoute.h"
+
+#include <QFile>
+#include <cstdlib>
+
+namespace testsupport {
+
+namespace {
+
+QByteArray ConfigText(AlsaRoute::Kind kind, const QString& capturePath)
+{
+    const QByteArray null = "pcm.null { type null }\n";
+    switch (kind) {
+    case AlsaRoute::Capture:
+        return "pcm.!default {\n"
+               "  type file\n"
+               "  slave.pcm \"null\"\n"
+               "  file \"" + capturePath.toUtf8() + "\"\n"
+               "  format \"raw\"\n"
+               "}\n" + null;
+    case AlsaRoute::NoDevice:
+        return "# no playback device at all\n";
+    case AlsaRoute::Null:
+        return "pcm.!default { type null }\n" + null;
+    }
+    return {};
+}
+
+} // namespace
+
+AlsaRoute::AlsaRoute(Kind kind)
+    : m_previous(qgetenv("ALSA_CONFIG_PATH")), m_hadPrevious(qEnvironmentVariableIsSet("ALSA_CONFIG_PATH"))
+{
+    QFile config(ConfigPath());
+    if (!config.open(QIODevice::WriteOnly) || config.write(ConfigText(kind, CapturePath())) < 0)
+        qFatal("cannot write the test ALSA configuration %s", qPrintable(ConfigPath()));
+    config.close();
+    qputenv("ALSA_CONFIG_PATH", ConfigPath().toUtf8());
+}
+
+AlsaRoute::~AlsaRoute()
+{
+    if (m_hadPrevious)
+        qputenv("ALSA_CONFIG_PATH", m_previous);
+    else
+        qunsetenv("ALSA_CONFIG_PATH");
+}
+
+QString AlsaRoute::ConfigPath() const
+{
+    return m_dir.filePath(QStringLiteral("asound.conf"));
+}
+
+QString AlsaRoute::CapturePath() const
+{
+    return m_dir.filePath(QStringLiteral("capture.raw"));
+}
+
+QByteArray AlsaRoute::Captured() const
+{
+    QFile file(CapturePath());
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace testsupport

@@ -1,0 +1,37 @@
+// Test-only routing of ALSA's "default" playback device, so that nothing in
+// a test ever reaches a sound card. While an AlsaRoute lives, the process's
+// ALSA configuration is a file of its own (through ALSA_CONFIG_PATH):
+//  - Capture: "default" is the raw-format file plugin in front of the null
+//    device; everything played lands byte for byte in CapturePath().
+//  - NoDevice: no "default" PCM exists, as on a machine without sound.
+//  - Null: "default" and "null" discard everything (benchmarks).
+// ALSA notices the changed path at the next open. Routes do not nest.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QTemporaryDir>
+
+namespace testsupport {
+
+class AlsaRoute {
+public:
+    enum Kind { Capture, NoDevice, Null };
+
+    explicit AlsaRoute(Kind kind = Capture);
+    ~AlsaRoute();
+    AlsaRoute(const AlsaRoute&) = delete;
+    AlsaRoute& operator=(const AlsaRoute&) = delete;
+
+    QString ConfigPath() const;
+    QString CapturePath() const;
+    // Everything captured so far (complete once the device is closed).
+    QByteArray Captured() const;
+
+private:
+    QTemporaryDir m_dir;
+    QByteArray m_previous;
+    bool m_hadPrevious;
+};
+
+} // namespace testsupport
