@@ -4,6 +4,7 @@
 #include "platform/toolkit/FormReader.h"
 
 #include "platform/toolkit/ComponentRegistry.h"
+#include "platform/toolkit/Exception.h"
 #include "platform/toolkit/FormColors.h"
 
 #include <QDir>
@@ -71,6 +72,7 @@ private:
     void ObjectBody(QObject& object, QObject& owner);
     QObject* CreateChild(const QString& className, QObject& container, QObject& owner);
     void Assign(QObject& object, const QString& property, const FormValue& value);
+    void WriteProperty(QObject& object, const QString& property, const QMetaProperty& meta, const QVariant& value);
     bool AssignControlProperty(QWidget& widget, const QString& property, const FormValue& value);
     void AssignFont(QWidget& widget, const QString& property, const FormValue& value);
     QVariant Convert(const QObject& object, const QString& property, const QMetaProperty& meta,
@@ -370,13 +372,28 @@ void Parser::Assign(QObject& object, const QString& property, const FormValue& v
         const QMetaProperty meta = object.metaObject()->property(index);
         if (!meta.isWritable())
             FailProperty(property, object, QStringLiteral("read-only property"));
-        if (!meta.write(&object, Convert(object, property, meta, value)))
-            FailProperty(property, object, QStringLiteral("value not accepted"));
+        WriteProperty(object, property, meta, Convert(object, property, meta, value));
         return;
     }
     if (widget && AssignControlProperty(*widget, property, value))
         return;
     FailProperty(property, object, QStringLiteral("unknown property"));
+}
+
+// A component's setter may refuse a value by raising its exception; that is a
+// fault of the resource like any other, reported with file, line and property.
+void Parser::WriteProperty(QObject& object, const QString& property, const QMetaProperty& meta, const QVariant& value)
+{
+    bool written = false;
+    try {
+        written = meta.write(&object, value);
+    } catch (const Exception& error) {
+        FailProperty(property, object, error.Message());
+    } catch (const std::exception& error) {
+        FailProperty(property, object, QString::fromUtf8(error.what()));
+    }
+    if (!written)
+        FailProperty(property, object, QStringLiteral("value not accepted"));
 }
 
 bool Parser::AssignControlProperty(QWidget& widget, const QString& property, const FormValue& value)

@@ -1,4 +1,5 @@
 #include "platform/toolkit/ComponentRegistry.h"
+#include "platform/toolkit/Exception.h"
 #include "platform/toolkit/FormReader.h"
 #include "platform/toolkit/FormWriter.h"
 #include "platform/toolkit/TComboBox.h"
@@ -27,6 +28,7 @@ class TRecordHolder : public QObject {
     Q_PROPERTY(TOptions Options READ GetOptions WRITE SetOptions)
     Q_PROPERTY(QStringList Names MEMBER Names)
     Q_PROPERTY(int Count MEMBER Count)
+    Q_PROPERTY(int Limit READ GetLimit WRITE SetLimit)
 
 public:
     enum TMode { mdOff, mdFast, mdSlow };
@@ -39,12 +41,20 @@ public:
 
     TOptions GetOptions() const { return Options; }
     void SetOptions(TOptions options) { Options = options; }
+    int GetLimit() const { return Limit; }
+    void SetLimit(int limit)
+    {
+        if (limit < 0)
+            throw platform::Exception("Limit must not be negative");
+        Limit = limit;
+    }
 
     QByteArray Record;
     TMode Mode = mdOff;
     TOptions Options;
     QStringList Names;
     int Count = 0;
+    int Limit = 0;
 };
 
 namespace {
@@ -222,6 +232,8 @@ TEST(FormReader, UnknownClassesPropertiesAndMismatchedValuesNameWhatIsWrong)
         {"object P: TPanel\n  Font.Style = [fsHuge]\nend\n", 2, "fsHuge"},
         {"object P: TPanel\n  object H: TRecordHolder\n    Mode = mdMedium\n  end\nend\n", 3, "property 'Mode' of H"},
         {"object P: TPanel\n  object H: TRecordHolder\n    Record = 'text'\n  end\nend\n", 3, "expected binary data"},
+        {"object P: TPanel\n  object H: TRecordHolder\n    Limit = -1\n  end\nend\n", 3,
+         "property 'Limit' of H: Limit must not be negative"},
         {"object P: TPanel\n  object I: TImage\n    Picture = 'missing.bmp'\n  end\nend\n", 3, "cannot load picture"},
         {"object P: TPanel\n  object I: TImage\n    Picture = {00FF}\n  end\nend\n", 3, "no picture"},
     };
