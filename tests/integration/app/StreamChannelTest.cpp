@@ -366,3 +366,27 @@ TEST_F(StreamChannelTest, StopWhileConnectingLetsTheAttemptStartTheStream)
     ASSERT_TRUE(stream.Send(HeaderBytes("Trotzdem")));
     EXPECT_TRUE(HeaderTaken("Trotzdem"));
 }
+
+TEST_F(StreamChannelTest, PlayAgainAfterServerEndedOnlyTheStreamKeepsTheInfoConnection)
+{
+    AddStation();
+    Play();
+    ASSERT_TRUE(AcceptChannels());
+    ASSERT_TRUE(WaitForStatus(QStringLiteral("Connected")));
+    ASSERT_TRUE(WaitUntil([&] { return form->ISocket->Active(); }));
+    // The disconnect queries the directory at once; it lists the same station.
+    h.directory.body = QStringLiteral("127.0.0.1:%1,Nochmal\r\n").arg(server.Port()).toLatin1();
+    stream.Close();
+    ASSERT_TRUE(WaitForStatus(QStringLiteral("Disconnected")));
+    ASSERT_TRUE(WaitUntil([&] { return form->Adressliste->Count() == 1 && form->Adressliste->Item(0) == "Nochmal"; }));
+    form->Adressliste->setCurrentIndex(0);
+
+    Play();
+    LoopbackPeer again = server.Accept();
+    ASSERT_TRUE(again.Valid());
+    EXPECT_EQ(again.Receive(kGreeting.size()), kGreeting);
+    ASSERT_TRUE(WaitForStatus(QStringLiteral("Connected")));
+    EXPECT_TRUE(h.errors.empty());
+    EXPECT_TRUE(form->ISocket->Active());
+    EXPECT_FALSE(server.Accept(200).Valid()) << "the info channel was opened a second time";
+}
