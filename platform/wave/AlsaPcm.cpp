@@ -4,6 +4,7 @@
 
 #include "platform/wave/WaveLog.h"
 
+#include <atomic>
 #include <alsa/asoundlib.h>
 #include <cerrno>
 #include <cstdarg>
@@ -58,11 +59,16 @@ MMRESULT AlsaPcm::Open(std::unique_ptr<AlsaPcm>& out)
     InstallErrorHandler();
     std::unique_ptr<AlsaPcm> pcm(new AlsaPcm);
     const int rc = snd_pcm_open(&pcm->m_pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
+    // The caller retries the open on every block while no device is there;
+    // say so once per outage instead of once per block.
+    static std::atomic<bool> failing{false};
     if (rc < 0) {
         pcm->m_pcm = nullptr;
-        qCWarning(lcWave, "cannot open the default PCM: %s", snd_strerror(rc));
+        if (!failing.exchange(true))
+            qCWarning(lcWave, "cannot open the default PCM: %s", snd_strerror(rc));
         return OpenError(rc);
     }
+    failing = false;
     out = std::move(pcm);
     return MMSYSERR_NOERROR;
 }

@@ -5,7 +5,8 @@
 #include <algorithm>
 #include <cstdlib>
 
-Q_LOGGING_CATEGORY(lcWave, "sendolin.wave")
+// ALSA's own diagnostics are debug messages: off unless asked for with QT_LOGGING_RULES.
+Q_LOGGING_CATEGORY(lcWave, "sendolin.wave", QtInfoMsg)
 
 namespace platform {
 
