@@ -1,5 +1,6 @@
 #include "Broadcaster.h"
 
+#include "DrainReader.h"
 #include "Log.h"
 
 #include <array>
@@ -18,10 +19,6 @@ constexpr auto TickInterval = std::chrono::milliseconds(100);
 // After a stall longer than this (a suspended machine) the clock restarts
 // instead of sending everything it missed at once.
 constexpr auto MaxLag = std::chrono::seconds(2);
-
-// Listeners never send anything after their greeting; whatever arrives is
-// read into this one buffer and thrown away (one thread, so sharing is safe).
-std::array<char, 512> Discard;
 
 } // namespace
 
@@ -85,11 +82,8 @@ private:
 
     void ReadMore()
     {
-        socket_.async_read_some(asio::buffer(Discard), [self = shared_from_this()](asio::error_code ec, std::size_t) {
-            if (!ec)
-                self->ReadMore();
-            else if (ec != asio::error::operation_aborted)
-                self->owner_.Remove(self.get(), ec == asio::error::eof ? "disconnected" : "disconnected: " + ec.message());
+        DrainUntilClosed(socket_, [self = shared_from_this()](const std::string& reason) {
+            self->owner_.Remove(self.get(), reason);
         });
     }
 

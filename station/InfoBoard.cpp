@@ -1,15 +1,12 @@
 #include "InfoBoard.h"
 
+#include "DrainReader.h"
 #include "Log.h"
 
 #include <array>
 #include <chrono>
 
 namespace station {
-
-namespace {
-std::array<char, 256> Discard; // readers send nothing after their greeting
-}
 
 class InfoReader : public std::enable_shared_from_this<InfoReader> {
 public:
@@ -52,11 +49,8 @@ private:
 
     void ReadMore()
     {
-        socket_.async_read_some(asio::buffer(Discard), [self = shared_from_this()](asio::error_code ec, std::size_t) {
-            if (!ec)
-                self->ReadMore();
-            else if (ec != asio::error::operation_aborted)
-                self->owner_.Remove(self.get(), ec == asio::error::eof ? "disconnected" : "disconnected: " + ec.message());
+        DrainUntilClosed(socket_, [self = shared_from_this()](const std::string& reason) {
+            self->owner_.Remove(self.get(), reason);
         });
     }
 

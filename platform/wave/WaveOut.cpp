@@ -42,6 +42,18 @@ MMRESULT CheckHeader(const WAVEHDR* header, UINT size)
     return MMSYSERR_NOERROR;
 }
 
+// The header calls share their checks: a live handle, then a usable header.
+template <typename Fn>
+MMRESULT WithHeader(HWAVEOUT hwo, WAVEHDR* header, UINT size, Fn&& fn)
+{
+    WaveOutDevice* device = Find(hwo);
+    if (!device)
+        return MMSYSERR_INVALHANDLE;
+    if (const MMRESULT rc = CheckHeader(header, size))
+        return rc;
+    return fn(*device);
+}
+
 MMRESULT CheckRoute(UINT deviceId, DWORD flags, const wave::StreamFormat& format)
 {
     if (deviceId != 0 && deviceId != WAVE_MAPPER)
@@ -90,32 +102,17 @@ MMRESULT waveOutOpen(HWAVEOUT* phwo, UINT deviceId, const TACMWaveFormat* format
 
 MMRESULT waveOutPrepareHeader(HWAVEOUT hwo, WAVEHDR* header, UINT size)
 {
-    WaveOutDevice* device = Find(hwo);
-    if (!device)
-        return MMSYSERR_INVALHANDLE;
-    if (const MMRESULT rc = CheckHeader(header, size))
-        return rc;
-    return device->Prepare(header);
+    return WithHeader(hwo, header, size, [header](WaveOutDevice& device) { return device.Prepare(header); });
 }
 
 MMRESULT waveOutUnprepareHeader(HWAVEOUT hwo, WAVEHDR* header, UINT size)
 {
-    WaveOutDevice* device = Find(hwo);
-    if (!device)
-        return MMSYSERR_INVALHANDLE;
-    if (const MMRESULT rc = CheckHeader(header, size))
-        return rc;
-    return device->Unprepare(header);
+    return WithHeader(hwo, header, size, [header](WaveOutDevice& device) { return device.Unprepare(header); });
 }
 
 MMRESULT waveOutWrite(HWAVEOUT hwo, WAVEHDR* header, UINT size)
 {
-    WaveOutDevice* device = Find(hwo);
-    if (!device)
-        return MMSYSERR_INVALHANDLE;
-    if (const MMRESULT rc = CheckHeader(header, size))
-        return rc;
-    return device->Write(header);
+    return WithHeader(hwo, header, size, [header](WaveOutDevice& device) { return device.Write(header); });
 }
 
 MMRESULT waveOutReset(HWAVEOUT hwo)
