@@ -9,6 +9,7 @@
 
 #include "audio/AudioClasses.h"
 #include "net/WSocket.h"
+#include "platform/shell/ShellAPI.h"
 #include "platform/toolkit/Application.h"
 #include "platform/toolkit/ComponentRegistry.h"
 #include "platform/toolkit/Dialogs.h"
@@ -24,6 +25,7 @@
 #include "platform/toolkit/TTimer.h"
 #include "platform/toolkit/TextCodec.h"
 #include "widgets/AnimLabel.h"
+#include "widgets/IconTBar.h"
 #include "widgets/Tcascont.h"
 
 #include <QCoreApplication>
@@ -49,10 +51,6 @@ TfmMain::TfmMain(const QString& executableDir, QWidget* parent)
       m_executableDir(executableDir.isEmpty() ? QCoreApplication::applicationDirPath() : executableDir)
 {
     RegisterComponentClasses();
-    // A tool window gets no taskbar button: the program is represented only by
-    // its window and its notification-area icon. Changing the flag on a shown
-    // window re-creates it, so it is set once, before the first showing.
-    setWindowFlag(Qt::Tool, true);
     FormReader::ReadFile(*this, FormPath());
     BindComponents();
     BindHandlers();
@@ -69,6 +67,7 @@ void TfmMain::RegisterComponentClasses()
     RegisterAudioClasses();
     RegisterClass(TAnimLabel::staticMetaObject);
     RegisterClass(TCasseteContador::staticMetaObject);
+    RegisterClass(TIconTaskBar::staticMetaObject);
 }
 
 QString TfmMain::FormPath()
@@ -104,6 +103,7 @@ void TfmMain::BindComponents()
     Adressliste = Component<TComboBox>("Adressliste");
     Label3 = Component<TLabel>("Label3");
     Image1 = Component<TImage>("Image1");
+    IconTaskBar = Component<TIconTaskBar>("IconTaskBar");
     BitBtn2 = Component<TBitBtn>("BitBtn2");
     Radioname = Component<TAnimLabel>("Radioname");
     Image2 = Component<TImage>("Image2");
@@ -146,6 +146,7 @@ void TfmMain::BindHandlers()
     Image2->OnDblClick = [this](QObject* s) { Image2DblClick(s); };
     BitBtn1->OnClick = [this](QObject* s) { BitBtn1Click(s); };
     BitBtn2->OnClick = [this](QObject* s) { BitBtn2Click(s); };
+    IconTaskBar->OnClick = [this](QObject* s) { PhantomDoppelKlick(s); };
     LEDButton1->OnMouseDown = [this](QObject* s, auto b, auto m, int x, int y) { LEDButton1MouseDown(s, b, m, x, y); };
     LEDButton1->OnMouseUp = [this](QObject* s, auto b, auto m, int x, int y) { LEDButton1MouseUp(s, b, m, x, y); };
     LEDButton1->OnClick = [this](QObject* s) { LEDButton1Click(s); };
@@ -201,9 +202,10 @@ void TfmMain::FormCreate(QObject*)
 
 void TfmMain::FormShow(QObject*)
 {
-    // The window is a tool window (see the constructor), so it has no
-    // taskbar button at any showing.
-    // [show the notification-area icon if it is not shown]
+    // Whether the window has a taskbar button was settled before it
+    // appeared (setVisible).
+    if (!IconTaskBar->Visible)
+        IconTaskBar->ShowIcon();
     RadiosenderTimerTimer(this);
     BringToFront();
 }
@@ -224,7 +226,8 @@ void TfmMain::FormClose(QObject*, TCloseAction&)
     Ledmeter1->SetPosition(0);
     Ledmeter2->SetPosition(0);
     Radioname->StopScroll(); // the info line is left as it is
-    // [hide the notification-area icon if shown]
+    if (IconTaskBar->Visible)
+        IconTaskBar->HideIcon();
     Application::Instance().ProcessMessages();
 }
 
@@ -302,7 +305,37 @@ void TfmMain::BitBtn1Click(QObject*)
 
 void TfmMain::BitBtn2Click(QObject*)
 {
-    hide();
+    // Hidden, the window is reachable only through its notification-area
+    // icon; where the desktop has no notification area it is minimised to
+    // its taskbar entry instead.
+    if (NotificationAreaAvailable() && IconTaskBar->Visible)
+        hide();
+    else
+        showMinimized();
+}
+
+void TfmMain::PhantomDoppelKlick(QObject*)
+{
+    // Showing a hidden window runs FormShow again. A window minimised while
+    // there was no notification area comes back too.
+    if (isMinimized())
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+    BringToFront();
+}
+
+void TfmMain::setVisible(bool visible)
+{
+    // A tool window gets no taskbar button, so the program is represented
+    // only by its window and its notification-area icon. Without a
+    // notification area the window keeps its entry, or once hidden it could
+    // never be found again. Changing the flag re-creates the native window,
+    // so it changes only here, while the window is still hidden.
+    if (visible && !isVisible()) {
+        const bool tool = NotificationAreaAvailable();
+        if (windowFlags().testFlag(Qt::Tool) != tool)
+            setWindowFlag(Qt::Tool, tool);
+    }
+    TForm::setVisible(visible);
 }
 
 void TfmMain::LEDButton1MouseDown(QObject*, Qt::MouseButton, Qt::KeyboardModifiers, int, int)

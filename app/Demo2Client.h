@@ -12,6 +12,7 @@
 #include "net/ScktComp.h"
 #include "platform/toolkit/TForm.h"
 #include "widgets/AnimLabel.h"
+#include "widgets/IconTBar.h"
 #include "widgets/Tcascont.h"
 #include "wire/StreamRecords.h"
 
@@ -66,7 +67,7 @@ public:
     platform::TComboBox* Adressliste = nullptr;
     platform::TLabel* Label3 = nullptr;
     platform::TImage* Image1 = nullptr;
-    // [IconTaskBar: TIconTaskBar — the notification-area icon]
+    TIconTaskBar* IconTaskBar = nullptr;
     platform::TBitBtn* BitBtn2 = nullptr;
     TAnimLabel* Radioname = nullptr;
     platform::TImage* Image2 = nullptr;
@@ -119,6 +120,8 @@ public:
     // Window buttons.
     void BitBtn1Click(QObject* Sender);
     void BitBtn2Click(QObject* Sender);
+    // A click on the notification-area icon: the window comes back.
+    void PhantomDoppelKlick(QObject* Sender);
     void LEDButton1MouseDown(QObject* Sender, Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X, int Y);
     void LEDButton1MouseUp(QObject* Sender, Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X, int Y);
     void LEDButton1Click(QObject* Sender);
@@ -167,6 +170,9 @@ public:
     // The drag strip: x 0–439, y 0–24 of the window move it. It is 440
     // pixels wide, not the full 444.
     static bool InDragStrip(const QPoint& windowPoint);
+
+    // Chooses, before the window appears, whether it has a taskbar entry.
+    void setVisible(bool visible) override;
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
