@@ -1,5 +1,6 @@
-// GUI thread only. The icons live in one table owned by a QObject that is a
-// child of the application object, so they are gone before Qt shuts down.
+// GUI thread only. The icons live in one table owned by a QObject that is
+// deleted early in the application object's destruction, so they are gone
+// before Qt shuts its windowing system down.
 // An icon whose window no longer exists is removed the next time it is
 // clicked, as a Windows shell drops the icon of a dead window once the mouse
 // passes over it.
@@ -19,7 +20,7 @@
 #include <utility>
 #include <vector>
 
-Q_LOGGING_CATEGORY(lcShell, "sendolin.shell")
+Q_LOGGING_CATEGORY(lcShell, "sendolin.shell", QtInfoMsg)
 
 namespace platform {
 
@@ -53,10 +54,13 @@ class Shell : public QObject {
 public:
     static Shell& Instance()
     {
-        static QPointer<Shell> shell;
-        if (!shell)
-            shell = new Shell(QCoreApplication::instance());
-        return *shell;
+        if (!s_shell) {
+            s_shell = new Shell(QCoreApplication::instance());
+            // Icons left at exit go while the windowing system is still
+            // there: the application's children would go after it.
+            qAddPostRoutine([] { delete s_shell; });
+        }
+        return *s_shell;
     }
 
     BOOL Add(const NOTIFYICONDATA& data)
@@ -137,6 +141,7 @@ private:
     }
 
     std::map<IconKey, Entry> m_icons;
+    static inline QPointer<Shell> s_shell;
 };
 
 } // namespace
