@@ -38,6 +38,7 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <limits>
 #include <vector>
 
 using namespace platform;
@@ -521,7 +522,7 @@ void TfmMain::CSocketRead(QObject*, TCustomWinSocket* Socket)
     }
     // A failure here loses this read's audio and nothing else.
     try {
-        BytesReceived += Socket->BytesWaiting();
+        CountReceived(Socket->BytesWaiting());
         const int waiting = Socket->BytesWaiting();
         std::vector<char> buffer(static_cast<size_t>(std::max(waiting, 0)));
         Socket->ReceiveBytes(buffer.data(), waiting);
@@ -564,6 +565,12 @@ void TfmMain::CSocketError(QObject*, TCustomWinSocket*, TErrorEvent, int& ErrorC
     btnconnect->setEnabled(true);
     ShowStatus(QStringLiteral("Error: %1").arg(ErrorCode));
     ErrorCode = 0;
+}
+
+void TfmMain::CountReceived(int Bytes)
+{
+    const std::int64_t sum = std::int64_t(BytesReceived) + std::max(Bytes, 0);
+    BytesReceived = std::int32_t(std::min<std::int64_t>(sum, std::numeric_limits<std::int32_t>::max()));
 }
 
 void TfmMain::KBPSTimerTimer(QObject*)

@@ -149,6 +149,10 @@ public:
     void CSocketDisconnect(QObject* Sender, TCustomWinSocket* Socket);
     void CSocketError(QObject* Sender, TCustomWinSocket* Socket, TErrorEvent ErrorEvent, int& ErrorCode);
     void KBPSTimerTimer(QObject* Sender);
+    // Adds one read's bytes to BytesReceived. The sum stops at the largest
+    // 32-bit count: more than 2 GiB within one second must not wrap the
+    // readout negative.
+    void CountReceived(int Bytes);
 
     // Info channel: the greeting, each waiting text as the new info line,
     // errors swallowed.

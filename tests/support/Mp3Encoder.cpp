@@ -24,7 +24,9 @@ std::vector<std::int16_t> TestSignal(int rate, int channels, double seconds)
     return samples;
 }
 
-std::vector<std::uint8_t> EncodeMp3(const Mp3Params& params)
+namespace {
+
+std::vector<std::uint8_t> Encode(const Mp3Params& params, std::vector<std::int16_t> pcm)
 {
     std::unique_ptr<lame_global_flags, decltype(&lame_close)> lame(lame_init(), lame_close);
     if (!lame)
@@ -38,7 +40,6 @@ std::vector<std::uint8_t> EncodeMp3(const Mp3Params& params)
     if (lame_init_params(lame.get()) < 0)
         throw std::runtime_error("lame_init_params refused the parameters");
 
-    std::vector<std::int16_t> pcm = TestSignal(params.rate, params.channels, params.seconds);
     const int frames = static_cast<int>(pcm.size() / params.channels);
     std::vector<std::uint8_t> out(static_cast<std::size_t>(1.25 * frames + 7200 + 7200));
     int n = params.channels == 1
@@ -51,6 +52,24 @@ std::vector<std::uint8_t> EncodeMp3(const Mp3Params& params)
         throw std::runtime_error("lame_encode_flush failed");
     out.resize(static_cast<std::size_t>(n + tail));
     return out;
+}
+
+} // namespace
+
+std::vector<std::uint8_t> EncodeMp3(const Mp3Params& params)
+{
+    return Encode(params, TestSignal(params.rate, params.channels, params.seconds));
+}
+
+std::vector<std::uint8_t> EncodeMp3Tone(const Mp3Params& params, double hz)
+{
+    const auto frames = static_cast<std::size_t>(params.rate * params.seconds);
+    std::vector<std::int16_t> pcm(frames * static_cast<std::size_t>(params.channels));
+    for (std::size_t i = 0; i < pcm.size(); ++i) {
+        const double t = double(i / static_cast<std::size_t>(params.channels)) / params.rate;
+        pcm[i] = static_cast<std::int16_t>(std::sin(2 * M_PI * hz * t) * 16000);
+    }
+    return Encode(params, pcm);
 }
 
 } // namespace testsupport

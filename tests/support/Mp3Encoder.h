@@ -15,6 +15,9 @@ struct Mp3Params {
 };
 
 std::vector<std::uint8_t> EncodeMp3(const Mp3Params& params);
+// One steady sine tone of `hz` on every channel, for tests that tell two
+// stretches of audio apart by their frequency.
+std::vector<std::uint8_t> EncodeMp3Tone(const Mp3Params& params, double hz);
 
 // The generated signal itself, 16-bit interleaved, for PCM tests.
 std::vector<std::int16_t> TestSignal(int rate, int channels, double seconds);
