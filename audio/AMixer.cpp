@@ -120,9 +120,9 @@ TMixerDestinations::TMixerDestinations(TAudioMixer& Mixer)
 
 TAudioMixer::TAudioMixer(QObject* owner)
     : QObject(owner),
+      Calls(TMixerCalls::Default()),
       m_notifyWindow(std::make_unique<platform::NotifyWindow>(
-          [this](unsigned message, WPARAM wParam, LPARAM lParam) { return WndProc(message, wParam, lParam); })),
-      Calls(TMixerCalls::Default())
+          [this](unsigned message, WPARAM wParam, LPARAM lParam) { return WndProc(message, wParam, lParam); }))
 {
     m_deviceCount = static_cast<int>(Calls.GetNumDevs());
     m_mixerID = -1;

@@ -28,7 +28,9 @@ PeakTracker::Level PeakTracker::Audible(std::uint64_t played, Clock::time_point 
         m_lastPlayed = played;
         m_lastAdvance = now;
     } else if (now - m_lastAdvance > SilentAfter) {
-        m_chunks.clear();
+        // Stalled: what was played is over; what waits in the buffer stays.
+        while (!m_chunks.empty() && m_chunks.front().startFrame < played)
+            m_chunks.pop_front();
     }
     const std::uint64_t window = std::max(1u, m_rate / 20); // 50 ms
     const std::uint64_t from = played > window ? played - window : 0;

@@ -82,3 +82,15 @@ TEST(PeakTracker, MonoShowsOnBothChannelsAndEightBitIsCentredOn128)
     EXPECT_EQ(level.left, 32u * 256);
     EXPECT_EQ(level.right, 0u);
 }
+
+TEST(PeakTracker, AudioWaitingForTheDeviceToStartIsKeptUntilItPlays)
+{
+    PeakTracker tracker;
+    const auto loud = Stereo(100, 12000, 6000);
+    tracker.Add(loud.data(), 100, kStereo, 0);
+    const Clock::time_point t0 = Clock::now();
+    EXPECT_EQ(tracker.Audible(0, t0).left, 0u);
+    EXPECT_EQ(tracker.Audible(0, t0 + std::chrono::milliseconds(300)).left, 0u);
+    EXPECT_EQ(tracker.Audible(10, t0 + std::chrono::milliseconds(310)).left, 12000u)
+        << "a slow device start must not lose the level of its first audio";
+}
