@@ -710,7 +710,11 @@ void TfmMain::HTTPWSocketSessionConnected(QObject*, std::uint16_t)
 
 void TfmMain::HTTPWSocketDataAvailable(QObject*, std::uint16_t)
 {
-    const std::string chunk = HTTPWSocket->ReceiveString();
+    CollectDirectoryAnswer(HTTPWSocket->ReceiveString());
+}
+
+void TfmMain::CollectDirectoryAnswer(const std::string& chunk)
+{
     if (m_directoryAnswerEnded)
         return;
     // Nothing after a NUL is ever read, so it ends this answer here.

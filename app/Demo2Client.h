@@ -112,6 +112,9 @@ public:
     void HTTPWSocketSessionConnected(QObject* Sender, std::uint16_t Error);
     void HTTPWSocketDataAvailable(QObject* Sender, std::uint16_t Error);
     void HTTPWSocketSessionClosed(QObject* Sender, std::uint16_t Error);
+    // One received piece of the answer under way; the data handler's work
+    // without the socket, so the answer parsing can be driven directly.
+    void CollectDirectoryAnswer(const std::string& chunk);
     void HTTPWSocketError(QObject* Sender);
 
     // Manual address entry.
