@@ -1,7 +1,7 @@
 // The main window. GUI thread only; handlers run one at a time through the
 // toolkit's dispatch, which shows any escaping exception in the error box.
 //
-// Sections: start-up and lifecycle · station list and manual entry · the
+// Sections: start-up and lifecycle · level meters · station list and manual entry · the
 // display · window buttons · stream channel · directory query · info channel.
 // Further sections (audio) follow the same pattern: handlers bound in
 // BindHandlers, one line each.
@@ -166,6 +166,7 @@ void TfmMain::BindHandlers()
     ISocket->OnRead = [this](QObject* s, TCustomWinSocket* w) { ISocketRead(s, w); };
     ISocket->OnError = [this](QObject* s, TCustomWinSocket* w, TErrorEvent e, int& c) { ISocketError(s, w, e, c); };
     KBPSTimer->OnTimer = [this](QObject* s) { KBPSTimerTimer(s); };
+    VUTimer->OnTimer = [this](QObject* s) { VUTimerTimer(s); };
     RadiosenderTimer->OnTimer = [this](QObject* s) { RadiosenderTimerTimer(s); };
     HTTPWSocket->OnSessionConnected = [this](QObject* s, std::uint16_t e) { HTTPWSocketSessionConnected(s, e); };
     HTTPWSocket->OnDataAvailable = [this](QObject* s, std::uint16_t e) { HTTPWSocketDataAvailable(s, e); };
@@ -194,7 +195,7 @@ void TfmMain::FormCreate(QObject*)
             DirectoryUrl = line;
     }
     StationAddresses.clear();
-    // [the mixer objects and the peak-meter search]
+    SetUpMeters();
     const int maximum = MeterEnabled ? 32767 : 255;
     Ledmeter1->setMaximum(maximum);
     Ledmeter2->setMaximum(maximum);
@@ -219,7 +220,7 @@ void TfmMain::FormClose(QObject*, TCloseAction&)
     Application::Instance().ProcessMessages();
     ACMC->SetActive(false);
     ACMO->Close();
-    // [free the mixer objects]
+    FreeMixers();
     RadiosenderTimer->SetEnabled(false);
     Timer1->SetEnabled(false);
     KBPSTimer->SetEnabled(false);
@@ -230,6 +231,109 @@ void TfmMain::FormClose(QObject*, TCloseAction&)
     if (IconTaskBar->Visible)
         IconTaskBar->HideIcon();
     Application::Instance().ProcessMessages();
+}
+
+// ---------------------------------------------------------------------------
+// Level meters
+//
+// FormCreate opens every mixer device (up to 10), keeps the last meter-class
+// control of their destination lines and probes it once; a probe that reads
+// 65535 on both channels means the control cannot be driven.
+// ---------------------------------------------------------------------------
+
+namespace {
+
+constexpr int kMaxMixers = 10;
+constexpr DWORD kMeterClassFirst = MIXERCONTROL_CT_CLASS_METER;
+constexpr DWORD kMeterClassLast = 0x1FFFFFFFu;
+
+std::int64_t Magnitude(LONG value)
+{
+    return value < 0 ? -std::int64_t(value) : std::int64_t(value);
+}
+
+} // namespace
+
+void TfmMain::SetUpMeters()
+{
+    Mixers[0] = new TAudioMixer(this);
+    for (int i = 0; i < kMaxMixers && i < Mixers[0]->DeviceCount(); ++i) {
+        if (i > 0) {
+            Mixers[size_t(i)] = new TAudioMixer(this);
+            Mixers[size_t(i)]->SetMixerID(i);
+        }
+        const TMixerDestinations* destinations = Mixers[size_t(i)]->Destinations();
+        for (int d = 0; destinations && d < destinations->Count(); ++d) {
+            const TMixerControls& controls = destinations->Items(d)->Controls();
+            for (int c = 0; c < controls.Count(); ++c) {
+                const DWORD type = controls.Items(c)->dwControlType;
+                if (type >= kMeterClassFirst && type <= kMeterClassLast) {
+                    MeterMixer = i;
+                    MeterDestination = d;
+                    MeterControl = c;
+                }
+            }
+        }
+    }
+    // Probe only a control that the indices really address.
+    const TAudioMixer* mixer = Mixers[size_t(MeterMixer)];
+    const TMixerDestinations* destinations = mixer ? mixer->Destinations() : nullptr;
+    if (!destinations || MeterDestination >= destinations->Count()
+        || MeterControl >= destinations->Items(MeterDestination)->Controls().Count())
+        return;
+    if (ReadMeterControl())
+        MeterEnabled = !(Magnitude(m_meterValues[0].lValue) == 65535 && Magnitude(m_meterValues[1].lValue) == 65535);
+}
+
+bool TfmMain::ReadMeterControl()
+{
+    if (MeterMixer < 0 || MeterMixer >= int(Mixers.size()) || !Mixers[size_t(MeterMixer)])
+        throw EListError(QStringLiteral("List index out of bounds (%1)").arg(MeterMixer));
+    TAudioMixer& mixer = *Mixers[size_t(MeterMixer)];
+    if (!mixer.Destinations())
+        throw EListError(QStringLiteral("List index out of bounds (%1)").arg(MeterDestination));
+    const TMixerDestination& destination = *mixer.Destinations()->Items(MeterDestination);
+    const MIXERCONTROL& control = *destination.Controls().Items(MeterControl);
+    MIXERCONTROLDETAILS details{};
+    details.cbStruct = sizeof details;
+    details.dwControlID = control.dwControlID;
+    // The buffer has room for 11 channels; a line with more is read as its first 11.
+    details.cChannels = std::min<DWORD>(destination.LineInfo().cChannels, DWORD(m_meterValues.size()));
+    if (control.fdwControl & MIXERCONTROL_CONTROLF_MULTIPLE) {
+        details.cMultipleItems = control.cMultipleItems;
+        return false;
+    }
+    details.cbDetails = sizeof(MIXERCONTROLDETAILS_SIGNED);
+    details.paDetails = m_meterValues.data();
+    m_meterValues[1].lValue = 0; // a one-channel line leaves the right bar at 0
+    return mixer.Calls.GetControlDetails(mixer.MixerHandle(), &details, MIXER_GETCONTROLDETAILSF_VALUE)
+        == MMSYSERR_NOERROR;
+}
+
+void TfmMain::VUTimerTimer(QObject*)
+{
+    if (!MeterEnabled)
+        return;
+    // A bar refuses a position above 65535; that, or any other failure,
+    // ends the tick with whatever was already set.
+    try {
+        if (!ReadMeterControl())
+            return;
+        constexpr std::int64_t limit = std::numeric_limits<int>::max();
+        Ledmeter1->SetPosition(int(std::min(Magnitude(m_meterValues[0].lValue), limit)));
+        Ledmeter2->SetPosition(int(std::min(Magnitude(m_meterValues[1].lValue), limit)));
+    } catch (...) {
+    }
+}
+
+void TfmMain::FreeMixers()
+{
+    for (TAudioMixer*& mixer : Mixers) {
+        if (!mixer)
+            break;
+        delete mixer;
+        mixer = nullptr;
+    }
 }
 
 // ---------------------------------------------------------------------------

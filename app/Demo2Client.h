@@ -9,6 +9,7 @@
 
 #include "audio/ACMConvertor.h"
 #include "audio/ACMOut.h"
+#include "audio/AMixer.h"
 #include "net/ScktComp.h"
 #include "platform/toolkit/TForm.h"
 #include "widgets/AnimLabel.h"
@@ -17,6 +18,7 @@
 #include "wire/StreamRecords.h"
 
 #include <QString>
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -154,6 +156,11 @@ public:
     // readout negative.
     void CountReceived(int Bytes);
 
+    // Level bars: every 50 ms while the stream channel is connected, the
+    // bars show the magnitudes of the selected meter control's channels 0
+    // and 1. Any failure ends the tick silently.
+    void VUTimerTimer(QObject* Sender);
+
     // Info channel: the greeting, each waiting text as the new info line,
     // errors swallowed.
     void ISocketConnect(QObject* Sender, TCustomWinSocket* Socket);
@@ -173,6 +180,9 @@ public:
     const std::vector<std::string>& Addresses() const { return StationAddresses; }
     const std::string& Directory() const { return DirectoryUrl; }
     const std::string& DirectoryText() const { return DirectoryAnswer; }
+    TAudioMixer* Mixer(int Index) const { return Mixers.at(static_cast<std::size_t>(Index)); }
+    bool MetersEnabled() const { return MeterEnabled; }
+    std::array<std::int32_t, 3> MeterSelection() const { return {MeterMixer, MeterDestination, MeterControl}; }
 
     // The drag strip: x 0–439, y 0–24 of the window move it. It is 440
     // pixels wide, not the full 444.
@@ -194,18 +204,30 @@ private:
     void ShowStationName();
     template <typename T>
     T* Component(const char* name);
+    // The level meters: the search and probe of FormCreate, one read of the
+    // selected control (false when no query was made or it failed), and the
+    // release of the mixers.
+    void SetUpMeters();
+    bool ReadMeterControl();
+    void FreeMixers();
 
     // Private state, in declaration order.
     std::int32_t BytesReceived = 0;
     bool ExpectHeader = false;
-    // [Mixers: room for 10 mixer objects and one always-empty slot]
-    // [MeterMixer, MeterDestination, MeterControl: where the peak meter was found]
+    // One mixer per device index from slot 0 on; slot 10 always stays empty,
+    // so the first empty slot ends the filled ones.
+    std::array<TAudioMixer*, 11> Mixers{};
+    std::int32_t MeterMixer = 0; // where the meter control was found
+    std::int32_t MeterDestination = 0;
+    std::int32_t MeterControl = 0;
     std::vector<std::string> StationAddresses; // Windows-1252 "host:port" texts
     std::string DirectoryUrl;                  // first line of Server.ini, Windows-1252
     std::string DirectoryAnswer;
     bool MeterEnabled = false;
 
     QString m_executableDir;
+    // One value per channel of the meter control; filled in place every tick.
+    std::array<platform::MIXERCONTROLDETAILS_SIGNED, 11> m_meterValues{};
     std::string m_headerBytes;     // the stream header as far as it has arrived
     TStreamHeader m_streamHeader{}; // the last complete stream header
     // The answer of the query under way has had its NUL byte: what follows

@@ -28,6 +28,11 @@ namespace {
 
 std::vector<std::uint8_t> Encode(const Mp3Params& params, std::vector<std::int16_t> pcm)
 {
+    return EncodeMp3(params, TestSignal(params.rate, params.channels, params.seconds));
+}
+
+std::vector<std::uint8_t> EncodeMp3(const Mp3Params& params, const std::vector<std::int16_t>& pcm)
+{
     std::unique_ptr<lame_global_flags, decltype(&lame_close)> lame(lame_init(), lame_close);
     if (!lame)
         throw std::runtime_error("lame_init failed");
@@ -44,7 +49,7 @@ std::vector<std::uint8_t> Encode(const Mp3Params& params, std::vector<std::int16
     std::vector<std::uint8_t> out(static_cast<std::size_t>(1.25 * frames + 7200 + 7200));
     int n = params.channels == 1
                 ? lame_encode_buffer(lame.get(), pcm.data(), pcm.data(), frames, out.data(), int(out.size()))
-                : lame_encode_buffer_interleaved(lame.get(), pcm.data(), frames, out.data(), int(out.size()));
+                : lame_encode_buffer_interleaved(lame.get(), const_cast<short*>(pcm.data()), frames, out.data(), int(out.size()));
     if (n < 0)
         throw std::runtime_error("lame_encode_buffer failed");
     const int tail = lame_encode_flush(lame.get(), out.data() + n, int(out.size()) - n);

@@ -76,8 +76,8 @@ TEST(MainWindow, IsBuiltFromItsLayoutResourceInTheStartState)
         EXPECT_EQ(face->Picture().size(), QSize(57, 49)) << face->objectName().toStdString();
     }
     EXPECT_FALSE(SamePicture(form.Play1->Picture(), form.Play4->Picture())) << "faces are indistinguishable";
-    EXPECT_EQ(form.Ledmeter1->maximum(), 255) << "no meter control: the meters' maximum is 255";
-    EXPECT_EQ(form.Ledmeter2->maximum(), 255);
+    EXPECT_EQ(form.Ledmeter1->maximum(), 32767) << "the output mixer's peak meter drives the bars: maximum 32767";
+    EXPECT_EQ(form.Ledmeter2->maximum(), 32767);
     EXPECT_TRUE(h.messages.empty());
     EXPECT_TRUE(h.errors.empty());
 
@@ -264,7 +264,7 @@ TEST(MainWindow, WrittenComponentsReadBackWithTheirLook)
     }
     auto* meter = panel->findChild<platform::TProgressBar*>("Ledmeter2");
     ASSERT_NE(meter, nullptr);
-    EXPECT_EQ(meter->maximum(), 255);
+    EXPECT_EQ(meter->maximum(), 32767);
     EXPECT_TRUE(meter->Smooth());
 
     // Every other component of the window survives the same round trip.
