@@ -24,13 +24,6 @@ std::vector<std::int16_t> TestSignal(int rate, int channels, double seconds)
     return samples;
 }
 
-namespace {
-
-std::vector<std::uint8_t> Encode(const Mp3Params& params, std::vector<std::int16_t> pcm)
-{
-    return EncodeMp3(params, TestSignal(params.rate, params.channels, params.seconds));
-}
-
 std::vector<std::uint8_t> EncodeMp3(const Mp3Params& params, const std::vector<std::int16_t>& pcm)
 {
     std::unique_ptr<lame_global_flags, decltype(&lame_close)> lame(lame_init(), lame_close);
@@ -59,11 +52,9 @@ std::vector<std::uint8_t> EncodeMp3(const Mp3Params& params, const std::vector<s
     return out;
 }
 
-} // namespace
-
 std::vector<std::uint8_t> EncodeMp3(const Mp3Params& params)
 {
-    return Encode(params, TestSignal(params.rate, params.channels, params.seconds));
+    return EncodeMp3(params, TestSignal(params.rate, params.channels, params.seconds));
 }
 
 std::vector<std::uint8_t> EncodeMp3Tone(const Mp3Params& params, double hz)
@@ -74,7 +65,7 @@ std::vector<std::uint8_t> EncodeMp3Tone(const Mp3Params& params, double hz)
         const double t = double(i / static_cast<std::size_t>(params.channels)) / params.rate;
         pcm[i] = static_cast<std::int16_t>(std::sin(2 * M_PI * hz * t) * 16000);
     }
-    return Encode(params, pcm);
+    return EncodeMp3(params, pcm);
 }
 
 } // namespace testsupport
