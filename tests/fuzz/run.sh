@@ -30,6 +30,7 @@ cmake --build "$build" -j"$(nproc)" --target "${targets[@]}"
 mkdir -p "$build/artifacts"
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
+export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$root/tests/fuzz/lsan.supp}
 for target in "${targets[@]}"; do
   work="$build/corpus/$target"
   mkdir -p "$work"
