@@ -1,0 +1,172 @@
+// Dragging the window by its strip on a real X server (Xvfb), driven with X
+// input through xdotool, once under a window manager (openbox, which moves
+// the window when asked) and once with none (the window follows the mouse
+// itself). The strip is x 0–439, y 0–24 of the window.
+#include "tests/support/EventLoop.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QPoint>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QThread>
+#include <gtest/gtest.h>
+#include <optional>
+#include <unistd.h>
+
+using testsupport::WaitUntil;
+
+namespace {
+
+bool Installed(const char* tool)
+{
+    return !QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty();
+}
+
+class WindowDrag : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override
+    {
+        for (const char* tool : {"Xvfb", "xdotool", "xprop", "openbox"})
+            if (!Installed(tool))
+                GTEST_SKIP() << tool << " is not installed (scripts/setup.sh installs it)";
+        StartServer();
+        if (GetParam())
+            StartWindowManager();
+        StartProbe();
+    }
+
+    void TearDown() override
+    {
+        for (QProcess* p : {&probe, &windowManager, &server}) {
+            if (p->state() == QProcess::NotRunning)
+                continue;
+            if (p == &probe)
+                p->closeWriteChannel();
+            else
+                p->terminate();
+            if (!p->waitForFinished(5000)) {
+                p->kill();
+                p->waitForFinished(5000);
+            }
+        }
+    }
+
+    QProcessEnvironment Environment() const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("DISPLAY", display);
+        env.insert("QT_QPA_PLATFORM", "xcb");
+        env.remove("QT_SCALE_FACTOR");
+        return env;
+    }
+
+    int Run(const QString& program, const QStringList& arguments, QByteArray* output = nullptr)
+    {
+        QProcess process;
+        process.setProcessEnvironment(Environment());
+        process.start(program, arguments);
+        if (!process.waitForFinished(15000))
+            return -1;
+        if (output)
+            *output = process.readAllStandardOutput();
+        return process.exitCode();
+    }
+
+    void StartServer()
+    {
+        // A display number of our own: the first one without a lock file.
+        for (int n = 50 + getpid() % 200;; ++n) {
+            if (!QFileInfo::exists(QStringLiteral("/tmp/.X%1-lock").arg(n))) {
+                display = QStringLiteral(":%1").arg(n);
+                break;
+            }
+        }
+        server.start("Xvfb", {display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
+        ASSERT_TRUE(server.waitForStarted(10000));
+        const QString socket = QStringLiteral("/tmp/.X11-unix/X%1").arg(display.mid(1));
+        ASSERT_TRUE(WaitUntil([&] { return QFileInfo::exists(socket) && Run("xprop", {"-root"}) == 0; }, 20000))
+            << "Xvfb did not come up on " << display.toStdString();
+    }
+
+    void StartWindowManager()
+    {
+        windowManager.setProcessEnvironment(Environment());
+        windowManager.start("openbox", {"--sm-disable"});
+        ASSERT_TRUE(windowManager.waitForStarted(10000));
+        ASSERT_TRUE(WaitUntil([&] {
+            QByteArray out;
+            return Run("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}, &out) == 0 && out.contains("window id");
+        }, 30000)) << "openbox did not take over the display: " << windowManager.readAllStandardError().toStdString();
+    }
+
+    void StartProbe()
+    {
+        probe.setProcessEnvironment(Environment());
+        probe.start(WINDOW_PROBE, QStringList());
+        ASSERT_TRUE(probe.waitForStarted(10000));
+        ASSERT_TRUE(WaitUntil([&] { return probe.canReadLine(); }, 30000)) << probe.readAllStandardError().toStdString();
+        ASSERT_EQ(probe.readLine().trimmed(), "ready");
+    }
+
+    std::optional<QPoint> Position()
+    {
+        probe.write("pos\n");
+        if (!WaitUntil([&] { return probe.canReadLine(); }, 10000))
+            return std::nullopt;
+        const QList<QByteArray> parts = probe.readLine().trimmed().split(' ');
+        if (parts.size() != 3 || parts[0] != "pos")
+            return std::nullopt;
+        return QPoint(parts[1].toInt(), parts[2].toInt());
+    }
+
+    void Xdotool(const QStringList& arguments) { ASSERT_EQ(Run("xdotool", arguments), 0) << arguments.join(' ').toStdString(); }
+
+    // Presses the left button at a window point, moves the mouse by (60, 40)
+    // in steps, releases; returns how far the window went.
+    QPoint DragBy60x40(QPoint windowPoint)
+    {
+        const std::optional<QPoint> start = Position();
+        EXPECT_TRUE(start.has_value());
+        if (!start)
+            return {};
+        const QPoint at = *start + windowPoint;
+        auto move = [&](QPoint p) { Xdotool({"mousemove", QString::number(p.x()), QString::number(p.y())}); };
+        move(at);
+        QThread::msleep(150);
+        Xdotool({"mousedown", "1"});
+        QThread::msleep(150);
+        for (int step = 1; step <= 6; ++step) {
+            move(at + QPoint(10, 7) * step - QPoint(0, step == 6 ? 2 : 0));
+            QThread::msleep(60);
+        }
+        QThread::msleep(150);
+        Xdotool({"mouseup", "1"});
+        // The window settles where the mouse left it, or stays.
+        QPoint moved;
+        WaitUntil([&] {
+            const auto now = Position();
+            moved = now ? *now - *start : QPoint();
+            return moved == QPoint(60, 40);
+        }, 3000);
+        return moved;
+    }
+
+    QString display;
+    QProcess server;
+    QProcess windowManager;
+    QProcess probe;
+};
+
+TEST_P(WindowDrag, TheStripMovesTheWindowUpToX439AndY24Only)
+{
+    EXPECT_EQ(DragBy60x40({439, 24}), QPoint(60, 40)) << "the strip's last point did not drag";
+    EXPECT_EQ(DragBy60x40({440, 24}), QPoint(0, 0)) << "x 440 is right of the strip";
+    EXPECT_EQ(DragBy60x40({439, 25}), QPoint(0, 0)) << "y 25 is below the strip";
+    EXPECT_EQ(DragBy60x40({40, 8}), QPoint(60, 40)) << "the caption lies in the strip";
+}
+
+INSTANTIATE_TEST_SUITE_P(X11, WindowDrag, ::testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "UnderOpenbox" : "WithoutWindowManager"; });
+
+} // namespace
