@@ -150,42 +150,21 @@ private:
 
 DirectoryServer::DirectoryServer(asio::io_context& io, const asio::ip::tcp::endpoint& endpoint,
                                  std::vector<DirectoryEntry> entries)
-    : acceptor_(io, endpoint)
-    , retry_(io)
+    : acceptor_(io, endpoint, "directory: ")
     , entries_(std::move(entries))
 {
 }
 
 void DirectoryServer::Start()
 {
-    Accept();
+    acceptor_.Start([this](asio::ip::tcp::socket socket) {
+        std::make_shared<DirectorySession>(std::move(socket), entries_)->Start();
+    });
 }
 
 void DirectoryServer::Stop()
 {
-    asio::error_code ignored;
-    acceptor_.close(ignored);
-    retry_.cancel();
-}
-
-void DirectoryServer::Accept()
-{
-    acceptor_.async_accept([this](asio::error_code ec, asio::ip::tcp::socket socket) {
-        if (ec == asio::error::operation_aborted)
-            return;
-        if (ec) {
-            // Out of descriptors or the like: try again a little later rather than spinning.
-            LogLine("directory: accept failed: " + ec.message());
-            retry_.expires_after(std::chrono::milliseconds(200));
-            retry_.async_wait([this](asio::error_code waited) {
-                if (!waited)
-                    Accept();
-            });
-            return;
-        }
-        std::make_shared<DirectorySession>(std::move(socket), entries_)->Start();
-        Accept();
-    });
+    acceptor_.Stop();
 }
 
 std::size_t DirectoryServer::HeadEnd(std::string_view received)

@@ -4,6 +4,8 @@
 // time. Runs on the station's single Asio thread.
 #pragma once
 
+#include "AcceptLoop.h"
+
 #include <asio.hpp>
 
 #include <string>
@@ -26,7 +28,7 @@ public:
 
     void Start();
     void Stop();
-    asio::ip::tcp::endpoint LocalEndpoint() const { return acceptor_.local_endpoint(); }
+    asio::ip::tcp::endpoint LocalEndpoint() const { return acceptor_.LocalEndpoint(); }
 
     // Where the head of a request ends (just past its empty line), or npos.
     static std::size_t HeadEnd(std::string_view received);
@@ -36,10 +38,7 @@ public:
     static std::string Oversized();
 
 private:
-    void Accept();
-
-    asio::ip::tcp::acceptor acceptor_;
-    asio::steady_timer retry_;
+    AcceptLoop acceptor_;
     const std::vector<DirectoryEntry> entries_;
 };
 

@@ -103,8 +103,7 @@ private:
 Station::Station(asio::io_context& io, const Options& options, std::unique_ptr<AudioSource> source)
     : options_(options)
     , source_(std::move(source))
-    , acceptor_(io, Resolve(io, options.listen))
-    , retry_(io)
+    , acceptor_(io, Resolve(io, options.listen), "")
     , broadcaster_(io, *source_,
                    HeaderBytes(BuildStreamHeader(options.name, source_->Format(), source_->AverageBytesPerSecond())),
                    {options.burstSeconds, options.queueSeconds})
@@ -135,14 +134,12 @@ void Station::Start()
     info_.Start();
     if (directory_)
         directory_->Start();
-    Accept();
+    acceptor_.Start([this](asio::ip::tcp::socket socket) { Accepted(std::move(socket)); });
 }
 
 void Station::Stop()
 {
-    asio::error_code ignored;
-    acceptor_.close(ignored);
-    retry_.cancel();
+    acceptor_.Stop();
     broadcaster_.Stop();
     info_.Stop();
     if (directory_)
@@ -162,30 +159,14 @@ Station::Greeting Station::Classify(std::string_view received)
     return mayBeStream || mayBeInfo ? Greeting::Incomplete : Greeting::Wrong;
 }
 
-void Station::Accept()
+void Station::Accepted(asio::ip::tcp::socket socket)
 {
-    acceptor_.async_accept([this](asio::error_code ec, asio::ip::tcp::socket socket) {
-        if (ec == asio::error::operation_aborted)
-            return;
-        if (ec) {
-            // Out of descriptors or the like: log it, keep serving the others
-            // and try again a little later rather than spinning.
-            LogLine("accept failed: " + ec.message());
-            retry_.expires_after(std::chrono::milliseconds(200));
-            retry_.async_wait([this](asio::error_code waited) {
-                if (!waited)
-                    Accept();
-            });
-            return;
-        }
-        if (greeting_ >= options_.maxListeners) {
-            LogLine(PeerName(socket) + " refused: too many connections waiting to greet");
-        } else {
-            ++greeting_;
-            std::make_shared<Greeter>(std::move(socket), *this)->Start(options_.greetingTimeoutSeconds);
-        }
-        Accept();
-    });
+    if (greeting_ >= options_.maxListeners) {
+        LogLine(PeerName(socket) + " refused: too many connections waiting to greet");
+        return;
+    }
+    ++greeting_;
+    std::make_shared<Greeter>(std::move(socket), *this)->Start(options_.greetingTimeoutSeconds);
 }
 
 void Station::Greeted(asio::ip::tcp::socket socket, const std::string& peer, Greeting kind)

@@ -4,6 +4,7 @@
 // io_context thread that owns the Station; nothing here takes a lock.
 #pragma once
 
+#include "AcceptLoop.h"
 #include "AudioSource.h"
 #include "Broadcaster.h"
 #include "DirectoryServer.h"
@@ -26,7 +27,7 @@ public:
     void Start();
     void Stop();
 
-    asio::ip::tcp::endpoint StreamEndpoint() const { return acceptor_.local_endpoint(); }
+    asio::ip::tcp::endpoint StreamEndpoint() const { return acceptor_.LocalEndpoint(); }
     std::optional<asio::ip::tcp::endpoint> DirectoryEndpoint() const;
 
     // Where the greeting of a new connection leads.
@@ -35,13 +36,12 @@ public:
 
 private:
     friend class Greeter;
-    void Accept();
+    void Accepted(asio::ip::tcp::socket socket);
     void Greeted(asio::ip::tcp::socket socket, const std::string& peer, Greeting kind);
 
     const Options options_;
     std::unique_ptr<AudioSource> source_;
-    asio::ip::tcp::acceptor acceptor_;
-    asio::steady_timer retry_;
+    AcceptLoop acceptor_;
     Broadcaster broadcaster_;
     InfoBoard info_;
     std::unique_ptr<DirectoryServer> directory_;

@@ -1,31 +1,10 @@
 #include "Text.h"
 
-#include <array>
+#include "wire/Win1252.h"
+
 #include <cstdint>
 
 namespace station {
-
-namespace {
-
-// Code points of the bytes 0x80..0x9F, where Windows-1252 differs from Latin-1.
-constexpr std::array<char16_t, 32> HighControls = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
-    0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
-
-} // namespace
-
-char CodePointToCp1252(char32_t cp)
-{
-    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF))
-        return static_cast<char>(cp);
-    for (std::size_t i = 0; i < HighControls.size(); ++i) {
-        if (HighControls[i] != 0 && HighControls[i] == cp)
-            return static_cast<char>(0x80 + i);
-    }
-    return '?';
-}
 
 std::string Utf8ToCp1252(std::string_view utf8)
 {
@@ -52,7 +31,7 @@ std::string Utf8ToCp1252(std::string_view utf8)
             ++i;
             continue;
         }
-        out += CodePointToCp1252(cp);
+        out += wire::CodePointToCp1252(cp);
         i += extra + 1;
     }
     return out;
@@ -79,7 +58,7 @@ std::string Utf16ToCp1252(std::string_view bytes, bool bigEndian)
         // Surrogate pairs lie outside Windows-1252 anyway: one '?' per pair.
         if (unit >= 0xDC00 && unit <= 0xDFFF)
             continue;
-        out += CodePointToCp1252(unit);
+        out += wire::CodePointToCp1252(unit);
     }
     return out;
 }

@@ -1,6 +1,7 @@
 // Conversions into Windows-1252, the only text encoding on the wire. Command
 // line arguments arrive as UTF-8 and tag texts in ID3's encodings; both become
-// Windows-1252 once, where they enter the station. Stateless functions.
+// Windows-1252 once, where they enter the station, through the code page table
+// the client reads them with (wire/Win1252.h). Stateless functions.
 #pragma once
 
 #include <string>
@@ -8,8 +9,6 @@
 
 namespace station {
 
-// One Unicode code point as Windows-1252, '?' when it has no equivalent.
-char CodePointToCp1252(char32_t cp);
 // Malformed UTF-8 sequences become '?' each.
 std::string Utf8ToCp1252(std::string_view utf8);
 // UTF-16 with an optional byte-order mark; bigEndian is the order without one.

@@ -2,6 +2,7 @@
 #include "Options.h"
 #include "StreamHeaderBuilder.h"
 #include "Text.h"
+#include "wire/Win1252.h"
 
 #include <gtest/gtest.h>
 
@@ -19,6 +20,30 @@ TEST(StationTextTest, Utf8BecomesWindows1252WithQuestionMarksForTheRest)
     EXPECT_EQ(Utf8ToCp1252("\xC3(x"), "?(x");        // bad continuation
     EXPECT_EQ(Utf16ToCp1252(std::string("\xFF\xFEG\0\xFC\0", 6), true), "G\xFC");
     EXPECT_EQ(Utf16ToCp1252(std::string("\0G\0\xFC", 4), true), "G\xFC");
+}
+
+// The station once had a code page table of its own that turned the five
+// undefined bytes into '?' while the client keeps them: a name typed on the
+// station's command line must come back as the very bytes the client decodes.
+TEST(StationTextTest, EveryByteTheClientDecodesTheStationEncodesBack)
+{
+    for (int byte = 1; byte <= 0xFF; ++byte) {
+        const char32_t cp = wire::Cp1252ToCodePoint(static_cast<unsigned char>(byte));
+        std::string utf8;
+        if (cp < 0x80) {
+            utf8 += char(cp);
+        } else if (cp < 0x800) {
+            utf8 += char(0xC0 | (cp >> 6));
+            utf8 += char(0x80 | (cp & 0x3F));
+        } else {
+            utf8 += char(0xE0 | (cp >> 12));
+            utf8 += char(0x80 | ((cp >> 6) & 0x3F));
+            utf8 += char(0x80 | (cp & 0x3F));
+        }
+        EXPECT_EQ(Utf8ToCp1252(utf8), std::string(1, char(byte))) << std::hex << byte;
+        const std::string utf16le{char(cp & 0xFF), char(cp >> 8)};
+        EXPECT_EQ(Utf16ToCp1252(utf16le, false), std::string(1, char(byte))) << std::hex << byte;
+    }
 }
 
 TEST(StationOptionsTest, DefaultsAndRepeatedOptions)
