@@ -123,7 +123,10 @@ protected:
     void Xdotool(const QStringList& arguments) { ASSERT_EQ(Run("xdotool", arguments), 0) << arguments.join(' ').toStdString(); }
 
     // Presses the left button at a window point, moves the mouse by (60, 40)
-    // in steps, releases; returns how far the window went.
+    // in steps, releases; returns how far the window went. A window manager
+    // takes the drag over asynchronously: before the next step and before the
+    // release, the window is given time to catch up with the mouse, because a
+    // release that comes before the manager's pointer grab is lost to it.
     QPoint DragBy60x40(QPoint windowPoint)
     {
         const std::optional<QPoint> start = Position();
@@ -132,24 +135,25 @@ protected:
             return {};
         const QPoint at = *start + windowPoint;
         auto move = [&](QPoint p) { Xdotool({"mousemove", QString::number(p.x()), QString::number(p.y())}); };
-        move(at);
-        QThread::msleep(150);
-        Xdotool({"mousedown", "1"});
-        QThread::msleep(150);
-        for (int step = 1; step <= 6; ++step) {
-            move(at + QPoint(10, 7) * step - QPoint(0, step == 6 ? 2 : 0));
-            QThread::msleep(60);
-        }
-        QThread::msleep(150);
-        Xdotool({"mouseup", "1"});
-        // The window settles where the mouse left it, or stays.
-        QPoint moved;
-        WaitUntil([&] {
+        auto movedBy = [&] {
             const auto now = Position();
-            moved = now ? *now - *start : QPoint();
-            return moved == QPoint(60, 40);
-        }, 3000);
-        return moved;
+            return now ? *now - *start : QPoint();
+        };
+        move(at);
+        QThread::msleep(100);
+        Xdotool({"mousedown", "1"});
+        QThread::msleep(100);
+        const QPoint steps[] = {{10, 7}, {20, 14}, {30, 20}, {40, 27}, {50, 34}, {60, 40}};
+        for (const QPoint& step : steps) {
+            move(at + step);
+            if (step == steps[0] || step == steps[5])
+                WaitUntil([&] { return movedBy() == step; }, 3000);
+            else
+                QThread::msleep(50);
+        }
+        Xdotool({"mouseup", "1"});
+        QThread::msleep(200);
+        return movedBy();
     }
 
     QString display;
