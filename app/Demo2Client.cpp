@@ -1,7 +1,7 @@
 // The main window. GUI thread only; handlers run one at a time through the
 // toolkit's dispatch, which shows any escaping exception in the error box.
 //
-// Sections: start-up and lifecycle · station list and manual entry · the
+// Sections: start-up and lifecycle · level meters · station list and manual entry · the
 // display · window buttons · stream channel · directory query · info channel.
 // Further sections (audio) follow the same pattern: handlers bound in
 // BindHandlers, one line each.
@@ -9,6 +9,7 @@
 
 #include "audio/AudioClasses.h"
 #include "net/WSocket.h"
+#include "platform/shell/ShellAPI.h"
 #include "platform/toolkit/Application.h"
 #include "platform/toolkit/ComponentRegistry.h"
 #include "platform/toolkit/Dialogs.h"
@@ -24,6 +25,7 @@
 #include "platform/toolkit/TTimer.h"
 #include "platform/toolkit/TextCodec.h"
 #include "widgets/AnimLabel.h"
+#include "widgets/IconTBar.h"
 #include "widgets/Tcascont.h"
 
 #include <QCoreApplication>
@@ -36,6 +38,7 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <limits>
 #include <vector>
 
 using namespace platform;
@@ -49,10 +52,6 @@ TfmMain::TfmMain(const QString& executableDir, QWidget* parent)
       m_executableDir(executableDir.isEmpty() ? QCoreApplication::applicationDirPath() : executableDir)
 {
     RegisterComponentClasses();
-    // A tool window gets no taskbar button: the program is represented only by
-    // its window and its notification-area icon. Changing the flag on a shown
-    // window re-creates it, so it is set once, before the first showing.
-    setWindowFlag(Qt::Tool, true);
     // A tool window is rarely the active one; its caption's tip must show anyway.
     setAttribute(Qt::WA_AlwaysShowToolTips, true);
     FormReader::ReadFile(*this, FormPath());
@@ -71,6 +70,7 @@ void TfmMain::RegisterComponentClasses()
     RegisterAudioClasses();
     RegisterClass(TAnimLabel::staticMetaObject);
     RegisterClass(TCasseteContador::staticMetaObject);
+    RegisterClass(TIconTaskBar::staticMetaObject);
 }
 
 QString TfmMain::FormPath()
@@ -106,6 +106,7 @@ void TfmMain::BindComponents()
     Adressliste = Component<TComboBox>("Adressliste");
     Label3 = Component<TLabel>("Label3");
     Image1 = Component<TImage>("Image1");
+    IconTaskBar = Component<TIconTaskBar>("IconTaskBar");
     BitBtn2 = Component<TBitBtn>("BitBtn2");
     Radioname = Component<TAnimLabel>("Radioname");
     Image2 = Component<TImage>("Image2");
@@ -148,6 +149,7 @@ void TfmMain::BindHandlers()
     Image2->OnDblClick = [this](QObject* s) { Image2DblClick(s); };
     BitBtn1->OnClick = [this](QObject* s) { BitBtn1Click(s); };
     BitBtn2->OnClick = [this](QObject* s) { BitBtn2Click(s); };
+    IconTaskBar->OnClick = [this](QObject* s) { PhantomDoppelKlick(s); };
     LEDButton1->OnMouseDown = [this](QObject* s, auto b, auto m, int x, int y) { LEDButton1MouseDown(s, b, m, x, y); };
     LEDButton1->OnMouseUp = [this](QObject* s, auto b, auto m, int x, int y) { LEDButton1MouseUp(s, b, m, x, y); };
     LEDButton1->OnClick = [this](QObject* s) { LEDButton1Click(s); };
@@ -170,6 +172,7 @@ void TfmMain::BindHandlers()
     ISocket->OnRead = [this](QObject* s, TCustomWinSocket* w) { ISocketRead(s, w); };
     ISocket->OnError = [this](QObject* s, TCustomWinSocket* w, TErrorEvent e, int& c) { ISocketError(s, w, e, c); };
     KBPSTimer->OnTimer = [this](QObject* s) { KBPSTimerTimer(s); };
+    VUTimer->OnTimer = [this](QObject* s) { VUTimerTimer(s); };
     RadiosenderTimer->OnTimer = [this](QObject* s) { RadiosenderTimerTimer(s); };
     HTTPWSocket->OnSessionConnected = [this](QObject* s, std::uint16_t e) { HTTPWSocketSessionConnected(s, e); };
     HTTPWSocket->OnDataAvailable = [this](QObject* s, std::uint16_t e) { HTTPWSocketDataAvailable(s, e); };
@@ -198,7 +201,7 @@ void TfmMain::FormCreate(QObject*)
             DirectoryUrl = line;
     }
     StationAddresses.clear();
-    // [the mixer objects and the peak-meter search]
+    SetUpMeters();
     const int maximum = MeterEnabled ? 32767 : 255;
     Ledmeter1->setMaximum(maximum);
     Ledmeter2->setMaximum(maximum);
@@ -207,9 +210,10 @@ void TfmMain::FormCreate(QObject*)
 
 void TfmMain::FormShow(QObject*)
 {
-    // The window is a tool window (see the constructor), so it has no
-    // taskbar button at any showing.
-    // [show the notification-area icon if it is not shown]
+    // Whether the window has a taskbar button was settled before it
+    // appeared (setVisible).
+    if (!IconTaskBar->Visible)
+        IconTaskBar->ShowIcon();
     RadiosenderTimerTimer(this);
     BringToFront();
 }
@@ -222,7 +226,7 @@ void TfmMain::FormClose(QObject*, TCloseAction&)
     Application::Instance().ProcessMessages();
     ACMC->SetActive(false);
     ACMO->Close();
-    // [free the mixer objects]
+    FreeMixers();
     RadiosenderTimer->SetEnabled(false);
     Timer1->SetEnabled(false);
     KBPSTimer->SetEnabled(false);
@@ -230,8 +234,112 @@ void TfmMain::FormClose(QObject*, TCloseAction&)
     Ledmeter1->SetPosition(0);
     Ledmeter2->SetPosition(0);
     Radioname->StopScroll(); // the info line is left as it is
-    // [hide the notification-area icon if shown]
+    if (IconTaskBar->Visible)
+        IconTaskBar->HideIcon();
     Application::Instance().ProcessMessages();
+}
+
+// ---------------------------------------------------------------------------
+// Level meters
+//
+// FormCreate opens every mixer device (up to 10), keeps the last meter-class
+// control of their destination lines and probes it once; a probe that reads
+// 65535 on both channels means the control cannot be driven.
+// ---------------------------------------------------------------------------
+
+namespace {
+
+constexpr int kMaxMixers = 10;
+constexpr DWORD kMeterClassFirst = MIXERCONTROL_CT_CLASS_METER;
+constexpr DWORD kMeterClassLast = 0x1FFFFFFFu;
+
+std::int64_t Magnitude(LONG value)
+{
+    return value < 0 ? -std::int64_t(value) : std::int64_t(value);
+}
+
+} // namespace
+
+void TfmMain::SetUpMeters()
+{
+    Mixers[0] = new TAudioMixer(this);
+    for (int i = 0; i < kMaxMixers && i < Mixers[0]->DeviceCount(); ++i) {
+        if (i > 0) {
+            Mixers[size_t(i)] = new TAudioMixer(this);
+            Mixers[size_t(i)]->SetMixerID(i);
+        }
+        const TMixerDestinations* destinations = Mixers[size_t(i)]->Destinations();
+        for (int d = 0; destinations && d < destinations->Count(); ++d) {
+            const TMixerControls& controls = destinations->Items(d)->Controls();
+            for (int c = 0; c < controls.Count(); ++c) {
+                const DWORD type = controls.Items(c)->dwControlType;
+                if (type >= kMeterClassFirst && type <= kMeterClassLast) {
+                    MeterMixer = i;
+                    MeterDestination = d;
+                    MeterControl = c;
+                }
+            }
+        }
+    }
+    // Probe only a control that the indices really address.
+    const TAudioMixer* mixer = Mixers[size_t(MeterMixer)];
+    const TMixerDestinations* destinations = mixer ? mixer->Destinations() : nullptr;
+    if (!destinations || MeterDestination >= destinations->Count()
+        || MeterControl >= destinations->Items(MeterDestination)->Controls().Count())
+        return;
+    if (ReadMeterControl())
+        MeterEnabled = !(Magnitude(m_meterValues[0].lValue) == 65535 && Magnitude(m_meterValues[1].lValue) == 65535);
+}
+
+bool TfmMain::ReadMeterControl()
+{
+    if (MeterMixer < 0 || MeterMixer >= int(Mixers.size()) || !Mixers[size_t(MeterMixer)])
+        throw EListError(QStringLiteral("List index out of bounds (%1)").arg(MeterMixer));
+    TAudioMixer& mixer = *Mixers[size_t(MeterMixer)];
+    if (!mixer.Destinations())
+        throw EListError(QStringLiteral("List index out of bounds (%1)").arg(MeterDestination));
+    const TMixerDestination& destination = *mixer.Destinations()->Items(MeterDestination);
+    const MIXERCONTROL& control = *destination.Controls().Items(MeterControl);
+    MIXERCONTROLDETAILS details{};
+    details.cbStruct = sizeof details;
+    details.dwControlID = control.dwControlID;
+    // The buffer has room for 11 channels; a line with more is read as its first 11.
+    details.cChannels = std::min<DWORD>(destination.LineInfo().cChannels, DWORD(m_meterValues.size()));
+    if (control.fdwControl & MIXERCONTROL_CONTROLF_MULTIPLE) {
+        details.cMultipleItems = control.cMultipleItems;
+        return false;
+    }
+    details.cbDetails = sizeof(MIXERCONTROLDETAILS_SIGNED);
+    details.paDetails = m_meterValues.data();
+    m_meterValues[1].lValue = 0; // a one-channel line leaves the right bar at 0
+    return mixer.Calls.GetControlDetails(mixer.MixerHandle(), &details, MIXER_GETCONTROLDETAILSF_VALUE)
+        == MMSYSERR_NOERROR;
+}
+
+void TfmMain::VUTimerTimer(QObject*)
+{
+    if (!MeterEnabled)
+        return;
+    // A bar refuses a position above 65535; that, or any other failure,
+    // ends the tick with whatever was already set.
+    try {
+        if (!ReadMeterControl())
+            return;
+        constexpr std::int64_t limit = std::numeric_limits<int>::max();
+        Ledmeter1->SetPosition(int(std::min(Magnitude(m_meterValues[0].lValue), limit)));
+        Ledmeter2->SetPosition(int(std::min(Magnitude(m_meterValues[1].lValue), limit)));
+    } catch (...) {
+    }
+}
+
+void TfmMain::FreeMixers()
+{
+    for (TAudioMixer*& mixer : Mixers) {
+        if (!mixer)
+            break;
+        delete mixer;
+        mixer = nullptr;
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -344,7 +452,37 @@ void TfmMain::BitBtn1Click(QObject*)
 
 void TfmMain::BitBtn2Click(QObject*)
 {
-    hide();
+    // Hidden, the window is reachable only through its notification-area
+    // icon; where the desktop has no notification area it is minimised to
+    // its taskbar entry instead.
+    if (NotificationAreaAvailable() && IconTaskBar->Visible)
+        hide();
+    else
+        showMinimized();
+}
+
+void TfmMain::PhantomDoppelKlick(QObject*)
+{
+    // Showing a hidden window runs FormShow again. A window minimised while
+    // there was no notification area comes back too.
+    if (isMinimized())
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+    BringToFront();
+}
+
+void TfmMain::setVisible(bool visible)
+{
+    // A tool window gets no taskbar button, so the program is represented
+    // only by its window and its notification-area icon. Without a
+    // notification area the window keeps its entry, or once hidden it could
+    // never be found again. Changing the flag re-creates the native window,
+    // so it changes only here, while the window is still hidden.
+    if (visible && !isVisible()) {
+        const bool tool = NotificationAreaAvailable();
+        if (windowFlags().testFlag(Qt::Tool) != tool)
+            setWindowFlag(Qt::Tool, tool);
+    }
+    TForm::setVisible(visible);
 }
 
 void TfmMain::LEDButton1MouseDown(QObject*, Qt::MouseButton, Qt::KeyboardModifiers, int, int)
@@ -554,7 +692,7 @@ void TfmMain::CSocketRead(QObject*, TCustomWinSocket* Socket)
     }
     // A failure here loses this read's audio and nothing else.
     try {
-        BytesReceived += Socket->BytesWaiting();
+        CountReceived(Socket->BytesWaiting());
         const int waiting = Socket->BytesWaiting();
         std::vector<char> buffer(static_cast<size_t>(std::max(waiting, 0)));
         Socket->ReceiveBytes(buffer.data(), waiting);
@@ -597,6 +735,12 @@ void TfmMain::CSocketError(QObject*, TCustomWinSocket*, TErrorEvent, int& ErrorC
     btnconnect->setEnabled(true);
     ShowStatus(QStringLiteral("Error: %1").arg(ErrorCode));
     ErrorCode = 0;
+}
+
+void TfmMain::CountReceived(int Bytes)
+{
+    const std::int64_t sum = std::int64_t(BytesReceived) + std::max(Bytes, 0);
+    BytesReceived = std::int32_t(std::min<std::int64_t>(sum, std::numeric_limits<std::int32_t>::max()));
 }
 
 void TfmMain::KBPSTimerTimer(QObject*)
@@ -671,7 +815,11 @@ void TfmMain::HTTPWSocketSessionConnected(QObject*, std::uint16_t)
 
 void TfmMain::HTTPWSocketDataAvailable(QObject*, std::uint16_t)
 {
-    const std::string chunk = HTTPWSocket->ReceiveString();
+    CollectDirectoryAnswer(HTTPWSocket->ReceiveString());
+}
+
+void TfmMain::CollectDirectoryAnswer(const std::string& chunk)
+{
     if (m_directoryAnswerEnded)
         return;
     // Nothing after a NUL is ever read, so it ends this answer here.

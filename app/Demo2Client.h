@@ -9,13 +9,16 @@
 
 #include "audio/ACMConvertor.h"
 #include "audio/ACMOut.h"
+#include "audio/AMixer.h"
 #include "net/ScktComp.h"
 #include "platform/toolkit/TForm.h"
 #include "widgets/AnimLabel.h"
+#include "widgets/IconTBar.h"
 #include "widgets/Tcascont.h"
 #include "wire/StreamRecords.h"
 
 #include <QString>
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -66,7 +69,7 @@ public:
     platform::TComboBox* Adressliste = nullptr;
     platform::TLabel* Label3 = nullptr;
     platform::TImage* Image1 = nullptr;
-    // [IconTaskBar: TIconTaskBar — the notification-area icon]
+    TIconTaskBar* IconTaskBar = nullptr;
     platform::TBitBtn* BitBtn2 = nullptr;
     TAnimLabel* Radioname = nullptr;
     platform::TImage* Image2 = nullptr;
@@ -110,6 +113,9 @@ public:
     void HTTPWSocketSessionConnected(QObject* Sender, std::uint16_t Error);
     void HTTPWSocketDataAvailable(QObject* Sender, std::uint16_t Error);
     void HTTPWSocketSessionClosed(QObject* Sender, std::uint16_t Error);
+    // One received piece of the answer under way; the data handler's work
+    // without the socket, so the answer parsing can be driven directly.
+    void CollectDirectoryAnswer(const std::string& chunk);
     void HTTPWSocketError(QObject* Sender);
 
     // Manual address entry.
@@ -119,6 +125,8 @@ public:
     // Window buttons.
     void BitBtn1Click(QObject* Sender);
     void BitBtn2Click(QObject* Sender);
+    // A click on the notification-area icon: the window comes back.
+    void PhantomDoppelKlick(QObject* Sender);
     void LEDButton1MouseDown(QObject* Sender, Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X, int Y);
     void LEDButton1MouseUp(QObject* Sender, Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X, int Y);
     void LEDButton1Click(QObject* Sender);
@@ -143,6 +151,15 @@ public:
     void CSocketDisconnect(QObject* Sender, TCustomWinSocket* Socket);
     void CSocketError(QObject* Sender, TCustomWinSocket* Socket, TErrorEvent ErrorEvent, int& ErrorCode);
     void KBPSTimerTimer(QObject* Sender);
+    // Adds one read's bytes to BytesReceived. The sum stops at the largest
+    // 32-bit count: more than 2 GiB within one second must not wrap the
+    // readout negative.
+    void CountReceived(int Bytes);
+
+    // Level bars: every 50 ms while the stream channel is connected, the
+    // bars show the magnitudes of the selected meter control's channels 0
+    // and 1. Any failure ends the tick silently.
+    void VUTimerTimer(QObject* Sender);
 
     // Info channel: the greeting, each waiting text as the new info line,
     // errors swallowed.
@@ -169,10 +186,16 @@ public:
     const std::vector<std::string>& Addresses() const { return StationAddresses; }
     const std::string& Directory() const { return DirectoryUrl; }
     const std::string& DirectoryText() const { return DirectoryAnswer; }
+    TAudioMixer* Mixer(int Index) const { return Mixers.at(static_cast<std::size_t>(Index)); }
+    bool MetersEnabled() const { return MeterEnabled; }
+    std::array<std::int32_t, 3> MeterSelection() const { return {MeterMixer, MeterDestination, MeterControl}; }
 
     // The drag strip: x 0–439, y 0–24 of the window move it. It is 440
     // pixels wide, not the full 444.
     static bool InDragStrip(const QPoint& windowPoint);
+
+    // Chooses, before the window appears, whether it has a taskbar entry.
+    void setVisible(bool visible) override;
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
@@ -192,18 +215,30 @@ private:
     void ShowStationName();
     template <typename T>
     T* Component(const char* name);
+    // The level meters: the search and probe of FormCreate, one read of the
+    // selected control (false when no query was made or it failed), and the
+    // release of the mixers.
+    void SetUpMeters();
+    bool ReadMeterControl();
+    void FreeMixers();
 
     // Private state, in declaration order.
     std::int32_t BytesReceived = 0;
     bool ExpectHeader = false;
-    // [Mixers: room for 10 mixer objects and one always-empty slot]
-    // [MeterMixer, MeterDestination, MeterControl: where the peak meter was found]
+    // One mixer per device index from slot 0 on; slot 10 always stays empty,
+    // so the first empty slot ends the filled ones.
+    std::array<TAudioMixer*, 11> Mixers{};
+    std::int32_t MeterMixer = 0; // where the meter control was found
+    std::int32_t MeterDestination = 0;
+    std::int32_t MeterControl = 0;
     std::vector<std::string> StationAddresses; // Windows-1252 "host:port" texts
     std::string DirectoryUrl;                  // first line of Server.ini, Windows-1252
     std::string DirectoryAnswer;
     bool MeterEnabled = false;
 
     QString m_executableDir;
+    // One value per channel of the meter control; filled in place every tick.
+    std::array<platform::MIXERCONTROLDETAILS_SIGNED, 11> m_meterValues{};
     std::string m_headerBytes;     // the stream header as far as it has arrived
     TStreamHeader m_streamHeader{}; // the last complete stream header
     // The answer of the query under way has had its NUL byte: what follows

@@ -67,6 +67,13 @@ void TACMOut::Open(TACMWaveFormat Format)
     m_prerollCount = m_numBuffers;
     m_format = Format;
     const bool pcm = m_format.Format.wFormatTag == wire::WAVE_FORMAT_PCM;
+    // Packed fields, read by value.
+    const std::uint64_t bytesPerSecond = m_format.Format.nAvgBytesPerSec;
+    const std::uint16_t blockAlign = m_format.Format.nBlockAlign;
+    m_queueLimit = static_cast<std::size_t>(
+        std::clamp<std::uint64_t>(bytesPerSecond * QueueSeconds, MinQueueBytes, MaxHeldBytes));
+    m_deviceLimit = m_queueLimit / QueueSeconds * DeviceSeconds;
+    m_frameBytes = pcm ? std::max<std::uint16_t>(blockAlign, 1) : 1;
     const UINT device = pcm ? WAVE_MAPPER : 0;
     const DWORD flags = pcm ? CALLBACK_WINDOW : CALLBACK_WINDOW | WAVE_MAPPED;
     RaiseOnError("WaveOutOpen", Calls.Open(&m_deviceHandle, device, &m_format,
@@ -78,33 +85,92 @@ void TACMOut::Play(const void* Data, std::uint32_t Size)
 {
     if (Size == 0 || !m_active)
         return;
-    // A peer that sends faster than real time must not grow us without end.
-    if (m_heldBytes + Size + sizeof(Block) > MaxHeldBytes) {
+    const std::uint32_t keep = MakeRoom(Size);
+    m_droppedBytes += Size - keep;
+    if (keep == 0) {
         ++m_droppedBlocks;
         return;
     }
+    // When only the newest part fits, that is the part worth hearing.
     auto block = std::make_unique<Block>();
-    block->data = std::make_unique<char[]>(Size);
-    std::memcpy(block->data.get(), Data, Size);
+    block->data = std::make_unique<char[]>(keep);
+    std::memcpy(block->data.get(), static_cast<const char*>(Data) + (Size - keep), keep);
     block->header.lpData = block->data.get();
-    block->header.dwBufferLength = Size;
+    block->header.dwBufferLength = keep;
     block->header.dwLoops = 1;
-    PWaveHdr header = &block->header;
+    m_pendingHeaders.push_back(block.get());
     m_liveHeaders.push_back(std::move(block));
-    m_heldBytes += Size + sizeof(Block);
+    m_heldBytes += keep;
 
-    m_pendingHeaders.push_back(header);
     if (m_prerollCount > 0) {
         --m_prerollCount;
         return;
     }
-    // Oldest first. Each header leaves the list before it is submitted, so
-    // after a failure nothing is written twice and the rest goes out with
-    // the next block.
-    while (!m_pendingHeaders.empty()) {
-        PWaveHdr next = m_pendingHeaders.front();
-        m_pendingHeaders.erase(m_pendingHeaders.begin());
-        Submit(next);
+    SubmitWaiting();
+}
+
+void TACMOut::SubmitWaiting()
+{
+    // Oldest first. The device gets a second block even beyond its share, so
+    // one is always queued behind the one playing. Each block leaves the
+    // list before it is submitted: after a failure nothing is written twice,
+    // the failed block waits for Close and the rest go out later.
+    while (!m_pendingHeaders.empty() && (m_deviceBytes < m_deviceLimit || m_deviceBlocks < 2)) {
+        Block* next = m_pendingHeaders.front();
+        m_pendingHeaders.pop_front();
+        Submit(&next->header);
+        next->atDevice = true;
+        m_deviceBytes += next->header.dwBufferLength;
+        ++m_deviceBlocks;
+    }
+}
+
+std::size_t TACMOut::Room() const
+{
+    const std::size_t memory = m_heldBytes + (m_liveHeaders.size() + 1) * BlockOverhead;
+    if (m_heldBytes >= m_queueLimit || memory >= MaxHeldBytes)
+        return 0;
+    return std::min(m_queueLimit - m_heldBytes, MaxHeldBytes - memory);
+}
+
+std::uint32_t TACMOut::MakeRoom(std::uint32_t size)
+{
+    // Audio the device has taken is never taken back; room comes from the
+    // oldest waiting blocks.
+    while (Room() < size && !m_pendingHeaders.empty())
+        DropOldestWaiting();
+    Realign();
+    // Cut the new block's beginning so that it fits and everything dropped
+    // so far stays a whole number of PCM frames.
+    std::uint64_t cut = size - std::min<std::size_t>(size, Room());
+    cut += (m_frameBytes - (m_droppedBytes + cut) % m_frameBytes) % m_frameBytes;
+    return cut >= size ? 0 : static_cast<std::uint32_t>(size - cut);
+}
+
+void TACMOut::DropOldestWaiting()
+{
+    Block* oldest = m_pendingHeaders.front();
+    m_pendingHeaders.pop_front();
+    m_droppedBytes += oldest->header.dwBufferLength;
+    ++m_droppedBlocks;
+    ReleaseHeader(&oldest->header);
+}
+
+void TACMOut::Realign()
+{
+    // A PCM stream whose dropped part is not a whole number of frames would
+    // shift every later sample; the oldest waiting block gives up the rest.
+    while (!m_pendingHeaders.empty() && m_droppedBytes % m_frameBytes != 0) {
+        WAVEHDR& oldest = m_pendingHeaders.front()->header;
+        const std::uint64_t missing = m_frameBytes - m_droppedBytes % m_frameBytes;
+        if (oldest.dwBufferLength <= missing) {
+            DropOldestWaiting();
+            continue;
+        }
+        oldest.lpData += missing; // not prepared yet: only this component looks at it
+        oldest.dwBufferLength -= static_cast<DWORD>(missing);
+        m_heldBytes -= static_cast<std::size_t>(missing);
+        m_droppedBytes += missing;
     }
 }
 
@@ -131,6 +197,14 @@ void TACMOut::BufferDone(PWaveHdr header)
         OnBufferPlayed(this, header);
     RaiseOnError("WaveOut-UnprepareHeader", Calls.UnprepareHeader(m_deviceHandle, header, HeaderSize));
     ReleaseHeader(header);
+    if (m_prerollCount > 0)
+        return;
+    // The device has room again. A failure here is the audio path's, which
+    // loses that block only; it is not worth an error box.
+    try {
+        SubmitWaiting();
+    } catch (const EACMOut&) {
+    }
 }
 
 std::list<std::unique_ptr<TACMOut::Block>>::iterator TACMOut::FindLive(PWaveHdr header)
@@ -145,7 +219,12 @@ void TACMOut::ReleaseHeader(PWaveHdr header)
     if (found == m_liveHeaders.end())
         return;
     Calls.UnprepareHeader(m_deviceHandle, header, HeaderSize);
-    m_heldBytes -= (*found)->header.dwBufferLength + sizeof(Block);
+    const Block& block = **found;
+    m_heldBytes -= block.header.dwBufferLength;
+    if (block.atDevice) {
+        m_deviceBytes -= block.header.dwBufferLength;
+        --m_deviceBlocks;
+    }
     m_liveHeaders.erase(found);
 }
 

@@ -4,6 +4,13 @@
 // NumBuffers blocks are held back (pre-roll), then every block goes to the
 // device as it arrives. Each block is kept until the device reports it done
 // (MM_WOM_DONE on the component's NotifyWindow) or Close releases it.
+//
+// What it holds is bounded by playing time (QueueLimit, from the format's
+// byte rate). The device takes at most DeviceLimit of it; the rest waits in
+// arrival order and goes to the device as done notices make room. When a
+// new block does not fit, the oldest waiting audio is dropped, so that after
+// a burst playback catches up with the live stream instead of lagging
+// behind it for good.
 #pragma once
 
 #include "platform/toolkit/Exception.h"
@@ -13,10 +20,10 @@
 
 #include <QObject>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <list>
 #include <memory>
-#include <vector>
 
 class EACMOut : public platform::Exception {
 public:
@@ -43,7 +50,15 @@ class TACMOut : public QObject {
     Q_PROPERTY(int NumBuffers READ NumBuffers WRITE SetNumBuffers)
 
 public:
-    // What the component holds at most; a block beyond it is dropped.
+    // Playing time held at most (device and waiting together), and the part
+    // of it the device takes; a couple of seconds of the queue stay waiting,
+    // where they can still be dropped.
+    static constexpr unsigned QueueSeconds = 5;
+    static constexpr unsigned DeviceSeconds = 2;
+    // The bound never goes below MinQueueBytes (a format with no or a tiny
+    // byte rate) and the memory held, blocks' bookkeeping included, never
+    // above MaxHeldBytes (an absurd byte rate).
+    static constexpr std::size_t MinQueueBytes = 8u * 1024;
     static constexpr std::size_t MaxHeldBytes = 16u * 1024 * 1024;
 
     Q_INVOKABLE explicit TACMOut(QObject* owner = nullptr);
@@ -62,8 +77,16 @@ public:
     std::uint8_t PrerollCount() const { return m_prerollCount; }
     std::size_t LiveCount() const { return m_liveHeaders.size(); }
     std::size_t PendingCount() const { return m_pendingHeaders.size(); }
+    // Audio bytes of every live block, and of those written to the device
+    // and not yet done.
     std::size_t HeldBytes() const { return m_heldBytes; }
+    std::size_t DeviceBytes() const { return m_deviceBytes; }
+    std::size_t QueueLimit() const { return m_queueLimit; }
+    std::size_t DeviceLimit() const { return m_deviceLimit; }
+    // Blocks dropped whole, and every audio byte dropped (whole blocks and
+    // the cut-off beginnings of blocks).
     std::uint64_t DroppedBlocks() const { return m_droppedBlocks; }
+    std::uint64_t DroppedBytes() const { return m_droppedBytes; }
     platform::HWAVEOUT DeviceHandle() const { return m_deviceHandle; }
     const TACMWaveFormat& Format() const { return m_format; }
     platform::HWND NotifyWindow() const { return m_notifyWindow->Handle(); }
@@ -75,10 +98,18 @@ private:
     struct Block {
         platform::WAVEHDR header{};
         std::unique_ptr<char[]> data;
+        bool atDevice = false; // written, done notice still to come
     };
+    // Bookkeeping per live block, counted against MaxHeldBytes.
+    static constexpr std::size_t BlockOverhead = sizeof(Block) + 2 * sizeof(void*);
 
     platform::LRESULT WndProc(unsigned message, platform::WPARAM wParam, platform::LPARAM lParam);
     void Submit(platform::PWaveHdr header);
+    void SubmitWaiting();
+    std::size_t Room() const;
+    std::uint32_t MakeRoom(std::uint32_t size);
+    void DropOldestWaiting();
+    void Realign();
     void BufferDone(platform::PWaveHdr header);
     void ReleaseHeader(platform::PWaveHdr header);
     std::list<std::unique_ptr<Block>>::iterator FindLive(platform::PWaveHdr header);
@@ -86,12 +117,18 @@ private:
 
     bool m_active = false;
     std::uint8_t m_prerollCount = 0;
-    std::vector<platform::PWaveHdr> m_pendingHeaders;
+    std::deque<Block*> m_pendingHeaders; // not written yet, oldest first
     std::uint8_t m_numBuffers = 4;
     std::list<std::unique_ptr<Block>> m_liveHeaders;
     TACMWaveFormat m_format{};
     platform::HWAVEOUT m_deviceHandle = nullptr;
     std::unique_ptr<platform::NotifyWindow> m_notifyWindow;
     std::size_t m_heldBytes = 0;
+    std::size_t m_deviceBytes = 0;
+    std::size_t m_deviceBlocks = 0;
+    std::size_t m_queueLimit = MinQueueBytes;
+    std::size_t m_deviceLimit = MinQueueBytes * DeviceSeconds / QueueSeconds;
+    std::uint16_t m_frameBytes = 1; // PCM frames must not be split by a drop
     std::uint64_t m_droppedBlocks = 0;
+    std::uint64_t m_droppedBytes = 0;
 };

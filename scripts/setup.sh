@@ -12,7 +12,8 @@ packages=(
   qt6-base-dev libmpg123-dev libasound2-dev libmp3lame-dev libasio-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth fonts-liberation mpg123 alsa-utils
-  openbox xdotool x11-utils
+  desktop-file-utils appstream systemd man-db dpkg-dev openbox xdotool x11-utils
+  dbus-daemon trayer
 )
 
 missing=()
@@ -25,6 +26,11 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "Installing: ${missing[*]}"
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# Scripts that build in a way of their own (the fuzz build) only want the packages.
+if [ "${1:-}" = "--deps-only" ]; then
+  return 0
 fi
 
 cmake -S "$SENDOLIN_ROOT" -B "$SENDOLIN_BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

@@ -22,6 +22,13 @@ private:
     std::string m_utf8;
 };
 
+// Raised by the toolkit's lists for an index that addresses no item:
+// "List index out of bounds (%d)".
+class EListError : public Exception {
+public:
+    using Exception::Exception;
+};
+
 // Raised by the runtime's integer conversion and similar helpers.
 class EConvertError : public Exception {
 public:

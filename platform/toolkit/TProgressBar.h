@@ -15,8 +15,12 @@ class TProgressBar : public QProgressBar {
 public:
     Q_INVOKABLE explicit TProgressBar(QWidget* parent = nullptr);
 
+    // Positions are 0..65535 (then drawn against Min and Max); any other
+    // value raises platform::Exception and leaves the bar as it is.
+    static constexpr int MaxPosition = 65535;
+
     int Position() const { return value(); }
-    void SetPosition(int position) { setValue(position); }
+    void SetPosition(int position);
 
     bool Smooth() const { return m_smooth; }
     void SetSmooth(bool smooth) { m_smooth = smooth; }

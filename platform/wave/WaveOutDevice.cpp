@@ -109,7 +109,7 @@ void WaveOutDevice::Run()
     std::unique_lock lock(m_lock);
     for (;;) {
         const auto hasWork = [&] { return m_stop || ResetPending() || !m_queue.empty(); };
-        if (m_awaiting.empty() && m_peaks.empty()) // nothing left to play out
+        if (m_awaiting.empty() && m_peaks.Empty()) // nothing left to play out
             m_wake.wait(lock, hasWork);
         else
             m_wake.wait_for(lock, PollInterval, hasWork);
@@ -160,14 +160,14 @@ bool WaveOutDevice::WritePcm(const std::uint8_t* data, std::size_t bytes, const 
             return false;
         if (m_pcm->Configure(layout) != MMSYSERR_NOERROR)
             return true; // nothing can play this; drop it and go on
-        m_peaks.clear();
+        m_peaks.Clear();
     }
     const std::size_t frameBytes = layout.FrameBytes();
     const std::size_t chunkFrames = std::max(1u, layout.rate / 50); // 20 ms
     std::size_t frames = bytes / frameBytes;
     while (frames > 0) {
         const std::size_t n = std::min(frames, chunkFrames);
-        UpdatePeak(data, n);
+        m_peaks.Add(data, n, layout, m_pcm->Written());
         if (!m_pcm->Write(data, n, [this] { return Interrupted(); }))
             return false;
         data += n * frameBytes;
@@ -214,7 +214,7 @@ void WaveOutDevice::DoReset()
     if (m_decoder)
         m_decoder->Restart();
     m_partialFrame.clear();
-    m_peaks.clear();
+    m_peaks.Clear();
     PublishPeak(0, 0);
     std::lock_guard guard(m_lock);
     for (const Played& entry : m_awaiting)
@@ -233,35 +233,10 @@ void WaveOutDevice::MarkDone(WAVEHDR* header)
     PostNotice(MM_WOM_DONE, reinterpret_cast<LPARAM>(header));
 }
 
-void WaveOutDevice::UpdatePeak(const std::uint8_t* data, std::size_t frames)
-{
-    const wave::PcmLayout& layout = m_pcm->Layout();
-    unsigned peak[2] = {0, 0};
-    const std::size_t samples = frames * layout.channels;
-    for (std::size_t i = 0; i < samples; ++i) {
-        int value;
-        if (layout.bits == 8) {
-            value = (int(data[i]) - 128) * 256;
-        } else {
-            value = static_cast<std::int16_t>(data[2 * i] | (data[2 * i + 1] << 8));
-        }
-        const unsigned magnitude = std::min(32767u, static_cast<unsigned>(std::abs(value)));
-        unsigned& slot = peak[layout.channels == 2 ? i % 2 : 0];
-        slot = std::max(slot, magnitude);
-    }
-    if (layout.channels == 1)
-        peak[1] = peak[0];
-    m_peaks.push_back({m_pcm->Written() + frames, peak[0], peak[1]});
-}
-
 void WaveOutDevice::PublishAudiblePeak(std::uint64_t played)
 {
-    while (!m_peaks.empty() && m_peaks.front().endFrame <= played)
-        m_peaks.pop_front();
-    if (m_peaks.empty())
-        PublishPeak(0, 0);
-    else
-        PublishPeak(m_peaks.front().left, m_peaks.front().right);
+    const wave::PeakTracker::Level level = m_peaks.Audible(played, std::chrono::steady_clock::now());
+    PublishPeak(level.left, level.right);
 }
 
 } // namespace platform

@@ -11,6 +11,7 @@
 
 #include "platform/wave/AlsaPcm.h"
 #include "platform/wave/MpegDecoder.h"
+#include "platform/wave/PeakTracker.h"
 
 #include <atomic>
 #include <chrono>
@@ -54,7 +55,6 @@ private:
     void ReportPlayed();
     void DoReset();
     void MarkDone(WAVEHDR* header);
-    void UpdatePeak(const std::uint8_t* data, std::size_t frames);
     void PublishAudiblePeak(std::uint64_t played);
 
     const HWAVEOUT m_handle;
@@ -77,11 +77,7 @@ private:
     // PCM blocks may split a frame; the remainder waits for the next block.
     std::vector<std::uint8_t> m_partialFrame;
     // Peak of each written chunk, so the meter can follow what is heard now.
-    struct ChunkPeak {
-        std::uint64_t endFrame;
-        unsigned left, right;
-    };
-    std::deque<ChunkPeak> m_peaks;
+    wave::PeakTracker m_peaks;
 
     std::thread m_thread;
 };

@@ -24,7 +24,7 @@ std::vector<std::int16_t> TestSignal(int rate, int channels, double seconds)
     return samples;
 }
 
-std::vector<std::uint8_t> EncodeMp3(const Mp3Params& params)
+std::vector<std::uint8_t> EncodeMp3(const Mp3Params& params, const std::vector<std::int16_t>& pcm)
 {
     std::unique_ptr<lame_global_flags, decltype(&lame_close)> lame(lame_init(), lame_close);
     if (!lame)
@@ -38,12 +38,11 @@ std::vector<std::uint8_t> EncodeMp3(const Mp3Params& params)
     if (lame_init_params(lame.get()) < 0)
         throw std::runtime_error("lame_init_params refused the parameters");
 
-    std::vector<std::int16_t> pcm = TestSignal(params.rate, params.channels, params.seconds);
     const int frames = static_cast<int>(pcm.size() / params.channels);
     std::vector<std::uint8_t> out(static_cast<std::size_t>(1.25 * frames + 7200 + 7200));
     int n = params.channels == 1
                 ? lame_encode_buffer(lame.get(), pcm.data(), pcm.data(), frames, out.data(), int(out.size()))
-                : lame_encode_buffer_interleaved(lame.get(), pcm.data(), frames, out.data(), int(out.size()));
+                : lame_encode_buffer_interleaved(lame.get(), const_cast<short*>(pcm.data()), frames, out.data(), int(out.size()));
     if (n < 0)
         throw std::runtime_error("lame_encode_buffer failed");
     const int tail = lame_encode_flush(lame.get(), out.data() + n, int(out.size()) - n);
@@ -51,6 +50,22 @@ std::vector<std::uint8_t> EncodeMp3(const Mp3Params& params)
         throw std::runtime_error("lame_encode_flush failed");
     out.resize(static_cast<std::size_t>(n + tail));
     return out;
+}
+
+std::vector<std::uint8_t> EncodeMp3(const Mp3Params& params)
+{
+    return EncodeMp3(params, TestSignal(params.rate, params.channels, params.seconds));
+}
+
+std::vector<std::uint8_t> EncodeMp3Tone(const Mp3Params& params, double hz)
+{
+    const auto frames = static_cast<std::size_t>(params.rate * params.seconds);
+    std::vector<std::int16_t> pcm(frames * static_cast<std::size_t>(params.channels));
+    for (std::size_t i = 0; i < pcm.size(); ++i) {
+        const double t = double(i / static_cast<std::size_t>(params.channels)) / params.rate;
+        pcm[i] = static_cast<std::int16_t>(std::sin(2 * M_PI * hz * t) * 16000);
+    }
+    return EncodeMp3(params, pcm);
 }
 
 } // namespace testsupport

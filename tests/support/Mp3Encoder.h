@@ -15,6 +15,12 @@ struct Mp3Params {
 };
 
 std::vector<std::uint8_t> EncodeMp3(const Mp3Params& params);
+// One steady sine tone of `hz` on every channel, for tests that tell two
+// stretches of audio apart by their frequency.
+std::vector<std::uint8_t> EncodeMp3Tone(const Mp3Params& params, double hz);
+// Encodes the given interleaved samples instead of the generated signal
+// (params.seconds is not used).
+std::vector<std::uint8_t> EncodeMp3(const Mp3Params& params, const std::vector<std::int16_t>& pcm);
 
 // The generated signal itself, 16-bit interleaved, for PCM tests.
 std::vector<std::int16_t> TestSignal(int rate, int channels, double seconds);

@@ -7,6 +7,7 @@
 #include "platform/toolkit/Application.h"
 
 #include <gtest/gtest.h>
+#include <cstring>
 #include <string>
 
 using namespace platform;
@@ -249,22 +250,134 @@ TEST_F(ACMOutTest, FailedUnprepareOnDoneReachesTheErrorBoxAndKeepsTheBlock)
     EXPECT_EQ(out.LiveCount(), 1u);
 }
 
-TEST_F(ACMOutTest, HeldDataIsBoundedAndExcessBlocksAreDroppedAndCounted)
+// A block of `size` bytes that starts with its number, so tests can tell
+// which block reached the device.
+std::string Numbered(int number, std::size_t size = 1000)
+{
+    std::string block = QString::asprintf("%05d", number).toStdString();
+    block.resize(size, '.');
+    return block;
+}
+
+TEST_F(ACMOutTest, BurstDropsTheOldestWaitingAudioSoPlaybackCatchesUpWithTheNewest)
+{
+    out.SetNumBuffers(0);
+    out.Open(Mpeg()); // 3000 bytes a second: 15000 held, 6000 of them at the device
+    ASSERT_EQ(out.QueueLimit(), 15000u);
+    ASSERT_EQ(out.DeviceLimit(), 6000u);
+    for (int i = 0; i < 100; ++i)
+        PlayText(Numbered(i));
+    // The device took the first six blocks and keeps them; of the rest only
+    // the newest nine still fit.
+    ASSERT_EQ(fake.written.size(), 6u);
+    EXPECT_EQ(out.DeviceBytes(), 6000u);
+    EXPECT_EQ(out.HeldBytes(), 15000u);
+    EXPECT_EQ(out.PendingCount(), 9u);
+    EXPECT_EQ(out.DroppedBlocks(), 85u);
+    EXPECT_EQ(out.DroppedBytes(), 85000u);
+
+    // As the device plays, it gets the newest audio, not the stale burst.
+    Done(fake.writtenHeaders[0]);
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return fake.written.size() == 7; }));
+    EXPECT_EQ(fake.written.back().substr(0, 5), "00091");
+    PlayText(Numbered(100)); // room again: nothing more is dropped
+    EXPECT_EQ(out.DroppedBlocks(), 85u);
+    EXPECT_EQ(out.PendingCount(), 9u);
+}
+
+TEST_F(ACMOutTest, OneHugeBlockKeepsOnlyItsNewestPartAndTheDeviceKeepsWhatItTook)
 {
     out.SetNumBuffers(0);
     out.Open(Mpeg());
-    const std::string mib(1024 * 1024, 'm');
-    for (int i = 0; i < 20; ++i)
-        PlayText(mib);
-    EXPECT_LE(out.HeldBytes(), TACMOut::MaxHeldBytes);
-    EXPECT_EQ(out.LiveCount(), fake.written.size());
-    EXPECT_EQ(out.LiveCount() + out.DroppedBlocks(), 20u);
-    EXPECT_GE(out.DroppedBlocks(), 5u);
+    for (int i = 0; i < 6; ++i)
+        PlayText(Numbered(i)); // 6000 bytes at the device
+    std::string huge(100000, 'o');
+    huge.replace(huge.size() - 5, 5, "NEWST");
+    PlayText(huge);
+    EXPECT_EQ(fake.written.size(), 6u) << "audio the device took is never taken back";
+    ASSERT_EQ(out.PendingCount(), 1u);
+    EXPECT_EQ(out.HeldBytes(), out.QueueLimit());
+    EXPECT_EQ(out.DroppedBytes(), 100000u - 9000u);
+    EXPECT_EQ(out.DroppedBlocks(), 0u);
 
-    // Once the device has played a block there is room again.
-    const std::size_t live = out.LiveCount();
-    Done(fake.writtenHeaders[0]);
-    ASSERT_TRUE(testsupport::WaitUntil([&] { return out.LiveCount() == live - 1; }));
-    PlayText(mib);
-    EXPECT_EQ(out.LiveCount(), live);
+    for (PWaveHdr header : std::vector<PWaveHdr>(fake.writtenHeaders))
+        Done(header);
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return fake.written.size() == 7; }));
+    EXPECT_EQ(fake.written.back().size(), 9000u);
+    EXPECT_EQ(fake.written.back().substr(9000 - 5), "NEWST");
+}
+
+TEST_F(ACMOutTest, TheBoundFollowsTheByteRateWithinItsFloorAndItsMemoryCeiling)
+{
+    out.SetNumBuffers(0);
+    out.Open(testsupport::PcmFormat(44100, 2, 16));
+    EXPECT_EQ(out.QueueLimit(), 176400u * TACMOut::QueueSeconds);
+    out.Close();
+
+    TACMWaveFormat silent = Mpeg();
+    silent.Format.nAvgBytesPerSec = 0; // no byte rate: the floor still lets audio through
+    out.Open(silent);
+    EXPECT_EQ(out.QueueLimit(), TACMOut::MinQueueBytes);
+    PlayText(Numbered(1));
+    EXPECT_EQ(fake.written.size(), 1u);
+    out.Close();
+
+    // An absurd byte rate must not let a flood grow the client without end.
+    TACMWaveFormat absurd = testsupport::PcmFormat(44100, 2, 16);
+    absurd.Format.nAvgBytesPerSec = 0xFFFFFFFFu;
+    out.Open(absurd);
+    EXPECT_EQ(out.QueueLimit(), TACMOut::MaxHeldBytes);
+    const std::string mib(1024 * 1024, 'm');
+    for (int i = 0; i < 40; ++i)
+        PlayText(mib);
+    EXPECT_LT(out.HeldBytes(), TACMOut::MaxHeldBytes);
+    EXPECT_EQ(out.HeldBytes() + out.DroppedBytes(), 40u * 1024 * 1024);
+    EXPECT_GE(out.DroppedBlocks(), 24u);
+}
+
+TEST_F(ACMOutTest, DropsInAPcmStreamRemoveWholeFramesSoNoSampleShifts)
+{
+    // 16-bit stereo at 8000 Hz: 4-byte frames, each holding its own number.
+    constexpr std::uint32_t Frames = 400000;
+    std::string stream(Frames * 4, '\0');
+    for (std::uint32_t i = 0; i < Frames; ++i)
+        std::memcpy(stream.data() + 4 * i, &i, 4);
+    out.SetNumBuffers(0);
+    out.Open(testsupport::PcmFormat(8000, 2, 16));
+    std::size_t doneUpTo = 0;
+    for (std::size_t at = 0; at < stream.size(); at += 4999) { // blocks split frames
+        PlayText(stream.substr(at, 4999));
+        // The device plays a little now and then, so blocks are dropped
+        // from between written ones.
+        if (at % (4999 * 40) == 0)
+            for (; doneUpTo < fake.writtenHeaders.size(); ++doneUpTo)
+                Done(fake.writtenHeaders[doneUpTo]);
+        testsupport::Pump(1);
+    }
+    ASSERT_TRUE(testsupport::WaitUntil([&] {
+        for (; doneUpTo < fake.writtenHeaders.size(); ++doneUpTo)
+            Done(fake.writtenHeaders[doneUpTo]);
+        return out.PendingCount() == 0 && out.DeviceBytes() == 0;
+    }));
+    ASSERT_GT(out.DroppedBytes(), 0u);
+    EXPECT_EQ(out.DroppedBytes() % 4, 0u);
+
+    std::string heard;
+    for (const std::string& block : fake.written)
+        heard += block;
+    ASSERT_EQ(heard.size() % 4, 0u);
+    // Where a drop joins two stretches, the frame the device had begun is
+    // finished with bytes of a later one: that one frame is mixed. A shifted
+    // stream would garble every frame after the first drop.
+    std::uint32_t previous = 0;
+    std::size_t breaks = 0;
+    for (std::size_t at = 0; at < heard.size(); at += 4) {
+        std::uint32_t frame;
+        std::memcpy(&frame, heard.data() + at, 4);
+        if (at > 0 && frame != previous + 1)
+            ++breaks;
+        previous = frame;
+    }
+    EXPECT_LT(breaks * 100, heard.size() / 4) << breaks << " breaks in " << heard.size() / 4 << " frames";
+    EXPECT_EQ(previous, Frames - 1) << "the newest audio is kept";
 }

@@ -1,0 +1,96 @@
+// The level the meter shows is that of the audio leaving the speaker now:
+// not audio still waiting in the device buffer, not audio played longer ago
+// than 50 ms, and nothing once the play position stops moving.
+#include "platform/wave/PeakTracker.h"
+
+#include <gtest/gtest.h>
+#include <vector>
+
+using platform::wave::PcmLayout;
+using platform::wave::PeakTracker;
+using Clock = PeakTracker::Clock;
+
+namespace {
+
+constexpr PcmLayout kStereo{1000, 2, 16}; // 1000 Hz: one frame per millisecond
+
+std::vector<std::uint8_t> Stereo(std::size_t frames, std::int16_t left, std::int16_t right)
+{
+    std::vector<std::uint8_t> bytes;
+    for (std::size_t i = 0; i < frames; ++i) {
+        // Alternating signs: the level is the magnitude.
+        const std::int16_t l = i % 2 ? left : std::int16_t(-left), r = i % 2 ? right : std::int16_t(-right);
+        for (std::int16_t v : {l, r}) {
+            bytes.push_back(std::uint8_t(v & 0xff));
+            bytes.push_back(std::uint8_t((v >> 8) & 0xff));
+        }
+    }
+    return bytes;
+}
+
+} // namespace
+
+TEST(PeakTracker, ShowsOnlyWhatLeftTheSpeakerInTheLast50Milliseconds)
+{
+    PeakTracker tracker;
+    const auto quiet = Stereo(20, 1000, 500), loud = Stereo(20, 30000, 20000);
+    tracker.Add(quiet.data(), 20, kStereo, 0);  // frames 0..19
+    tracker.Add(loud.data(), 20, kStereo, 20);  // frames 20..39
+    tracker.Add(quiet.data(), 20, kStereo, 40); // frames 40..59
+    tracker.Add(quiet.data(), 20, kStereo, 60); // frames 60..79
+    const Clock::time_point t0 = Clock::now();
+
+    PeakTracker::Level level = tracker.Audible(0, t0);
+    EXPECT_EQ(level.left, 0u) << "audio decoded ahead but not yet played must not show";
+    level = tracker.Audible(15, t0 + std::chrono::milliseconds(15));
+    EXPECT_EQ(level.left, 1000u);
+    EXPECT_EQ(level.right, 500u);
+    level = tracker.Audible(30, t0 + std::chrono::milliseconds(30));
+    EXPECT_EQ(level.left, 30000u);
+    EXPECT_EQ(level.right, 20000u);
+    level = tracker.Audible(85, t0 + std::chrono::milliseconds(85));
+    EXPECT_EQ(level.left, 30000u) << "the loud chunk ended 45 ms ago";
+    level = tracker.Audible(95, t0 + std::chrono::milliseconds(95));
+    EXPECT_EQ(level.left, 1000u) << "the loud chunk ended more than 50 ms ago";
+}
+
+TEST(PeakTracker, APlayPositionThatStopsMovingMeansSilence)
+{
+    PeakTracker tracker;
+    const auto loud = Stereo(100, 20000, 20000);
+    tracker.Add(loud.data(), 100, kStereo, 0);
+    const Clock::time_point t0 = Clock::now();
+    EXPECT_EQ(tracker.Audible(100, t0).left, 20000u);
+    EXPECT_EQ(tracker.Audible(100, t0 + std::chrono::milliseconds(50)).left, 20000u);
+    EXPECT_EQ(tracker.Audible(100, t0 + PeakTracker::SilentAfter + std::chrono::milliseconds(1)).left, 0u);
+    EXPECT_TRUE(tracker.Empty()) << "a silent device keeps nothing to poll for";
+}
+
+TEST(PeakTracker, MonoShowsOnBothChannelsAndEightBitIsCentredOn128)
+{
+    PeakTracker tracker;
+    const std::vector<std::uint8_t> mono = {0x00, 0x80, 0x30, 0x75}; // -32768, 30000 (LE)
+    tracker.Add(mono.data(), 2, PcmLayout{1000, 1, 16}, 0);
+    PeakTracker::Level level = tracker.Audible(2, Clock::now());
+    EXPECT_EQ(level.left, 32767u) << "-32768 must not overflow the meter's range";
+    EXPECT_EQ(level.right, 32767u);
+
+    PeakTracker eight;
+    const std::vector<std::uint8_t> samples = {128, 128, 160, 128, 96, 128}; // left ±32, right silent
+    eight.Add(samples.data(), 3, PcmLayout{1000, 2, 8}, 0);
+    level = eight.Audible(3, Clock::now());
+    EXPECT_EQ(level.left, 32u * 256);
+    EXPECT_EQ(level.right, 0u);
+}
+
+TEST(PeakTracker, AudioWaitingForTheDeviceToStartIsKeptUntilItPlays)
+{
+    PeakTracker tracker;
+    const auto loud = Stereo(100, 12000, 6000);
+    tracker.Add(loud.data(), 100, kStereo, 0);
+    const Clock::time_point t0 = Clock::now();
+    EXPECT_EQ(tracker.Audible(0, t0).left, 0u);
+    EXPECT_EQ(tracker.Audible(0, t0 + std::chrono::milliseconds(300)).left, 0u);
+    EXPECT_EQ(tracker.Audible(10, t0 + std::chrono::milliseconds(310)).left, 12000u)
+        << "a slow device start must not lose the level of its first audio";
+}
