@@ -52,6 +52,8 @@ TfmMain::TfmMain(const QString& executableDir, QWidget* parent)
       m_executableDir(executableDir.isEmpty() ? QCoreApplication::applicationDirPath() : executableDir)
 {
     RegisterComponentClasses();
+    // A tool window is rarely the active one; its caption's tip must show anyway.
+    setAttribute(Qt::WA_AlwaysShowToolTips, true);
     FormReader::ReadFile(*this, FormPath());
     BindComponents();
     BindHandlers();
@@ -154,7 +156,11 @@ void TfmMain::BindHandlers()
     LEDButton2->OnMouseDown = [this](QObject* s, auto b, auto m, int x, int y) { LEDButton2MouseDown(s, b, m, x, y); };
     LEDButton2->OnMouseUp = [this](QObject* s, auto b, auto m, int x, int y) { LEDButton2MouseUp(s, b, m, x, y); };
     LEDButton2->OnClick = [this](QObject* s) { LEDButton2Click(s); };
+    btnconnect->OnMouseDown = [this](QObject* s, auto b, auto m, int x, int y) { btnconnectMouseDown(s, b, m, x, y); };
+    btnconnect->OnMouseUp = [this](QObject* s, auto b, auto m, int x, int y) { btnconnectMouseUp(s, b, m, x, y); };
     btnconnect->OnClick = [this](QObject* s) { btnConnectClick(s); };
+    btndisconnect->OnMouseDown = [this](QObject* s, auto b, auto m, int x, int y) { btndisconnectMouseDown(s, b, m, x, y); };
+    btndisconnect->OnMouseUp = [this](QObject* s, auto b, auto m, int x, int y) { btndisconnectMouseUp(s, b, m, x, y); };
     btndisconnect->OnClick = [this](QObject* s) { btnDisconnectClick(s); };
     CSocket->OnLookup = [this](QObject* s, TCustomWinSocket* w) { CSocketLookup(s, w); };
     CSocket->OnConnecting = [this](QObject* s, TCustomWinSocket* w) { CSocketConnecting(s, w); };
@@ -379,25 +385,61 @@ bool TfmMain::InDragStrip(const QPoint& windowPoint)
     return QRect(0, 0, 440, 25).contains(windowPoint);
 }
 
-bool TfmMain::StartDrag(const QPoint& windowPoint, Qt::MouseButton button)
+bool TfmMain::StartDrag(const QPoint& windowPoint, const QMouseEvent& press)
 {
-    return InDragStrip(windowPoint) && button == Qt::LeftButton && windowHandle()
-        && windowHandle()->startSystemMove();
+    if (!InDragStrip(windowPoint) || press.button() != Qt::LeftButton)
+        return false;
+    // A window manager moves the window best (snapping, its own limits);
+    // without one that supports it, the window follows the mouse itself.
+    if (windowHandle() && windowHandle()->startSystemMove())
+        return true;
+    m_dragging = true;
+    m_dragGrip = press.globalPosition().toPoint() - pos();
+    return true;
+}
+
+bool TfmMain::FollowDrag(const QMouseEvent& event)
+{
+    if (!m_dragging)
+        return false;
+    if (event.type() == QEvent::MouseButtonRelease && event.button() == Qt::LeftButton)
+        m_dragging = false;
+    else if (event.type() == QEvent::MouseMove)
+        move(event.globalPosition().toPoint() - m_dragGrip);
+    return true;
 }
 
 void TfmMain::mousePressEvent(QMouseEvent* event)
 {
-    if (StartDrag(event->position().toPoint(), event->button()))
+    if (StartDrag(event->position().toPoint(), *event))
         return;
     TForm::mousePressEvent(event);
 }
 
+void TfmMain::mouseMoveEvent(QMouseEvent* event)
+{
+    if (!FollowDrag(*event))
+        TForm::mouseMoveEvent(event);
+}
+
+void TfmMain::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (!FollowDrag(*event))
+        TForm::mouseReleaseEvent(event);
+}
+
 bool TfmMain::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::MouseButtonPress && (watched == Image1 || watched == Label2)) {
+    if (watched != Image1 && watched != Label2)
+        return TForm::eventFilter(watched, event);
+    const auto type = event->type();
+    if (type == QEvent::MouseButtonPress) {
         const auto* mouse = static_cast<QMouseEvent*>(event);
         const QPoint at = static_cast<QWidget*>(watched)->mapTo(this, mouse->position().toPoint());
-        if (StartDrag(at, mouse->button()))
+        if (StartDrag(at, *mouse))
+            return true;
+    } else if (type == QEvent::MouseMove || type == QEvent::MouseButtonRelease) {
+        if (FollowDrag(*static_cast<QMouseEvent*>(event)))
             return true;
     }
     return TForm::eventFilter(watched, event);
@@ -519,6 +561,30 @@ void TfmMain::DropPlayLatch()
 void TfmMain::DropStopLatch()
 {
     btndisconnect->SetTag(kLatchOff);
+}
+
+// The click (a left release inside the button) runs between the press and
+// the release, so the release shows what the click's action left the latch at.
+void TfmMain::btnconnectMouseDown(QObject*, Qt::MouseButton, Qt::KeyboardModifiers, int, int)
+{
+    btnconnect->SetTag(LatchOn(btnconnect) ? kLatchOff : kLatchOn);
+    btnconnect->SetPicture((LatchOn(btnconnect) ? Play4 : Play2)->Picture());
+}
+
+void TfmMain::btnconnectMouseUp(QObject*, Qt::MouseButton, Qt::KeyboardModifiers, int, int)
+{
+    btnconnect->SetPicture((LatchOn(btnconnect) ? Play3 : Play1)->Picture());
+}
+
+void TfmMain::btndisconnectMouseDown(QObject*, Qt::MouseButton, Qt::KeyboardModifiers, int, int)
+{
+    btndisconnect->SetTag(LatchOn(btndisconnect) ? kLatchOff : kLatchOn);
+    btndisconnect->SetPicture((LatchOn(btndisconnect) ? stop4 : stop2)->Picture());
+}
+
+void TfmMain::btndisconnectMouseUp(QObject*, Qt::MouseButton, Qt::KeyboardModifiers, int, int)
+{
+    btndisconnect->SetPicture((LatchOn(btndisconnect) ? stop3 : stop1)->Picture());
 }
 
 bool TfmMain::SplitHostPort(const std::string& Address, std::string& Host, std::int32_t& Port)

@@ -167,7 +167,13 @@ public:
     void ISocketRead(QObject* Sender, TCustomWinSocket* Socket);
     void ISocketError(QObject* Sender, TCustomWinSocket* Socket, TErrorEvent ErrorEvent, int& ErrorCode);
 
-    // Faces and latches of the Play and Stop buttons.
+    // Faces and latches of the Play and Stop buttons: a press (any mouse
+    // button) flips the latch and shows the sunken face, the release shows
+    // the raised one; the indicator is lit while the latch is on.
+    void btnconnectMouseDown(QObject* Sender, Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X, int Y);
+    void btnconnectMouseUp(QObject* Sender, Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X, int Y);
+    void btndisconnectMouseDown(QObject* Sender, Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X, int Y);
+    void btndisconnectMouseUp(QObject* Sender, Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X, int Y);
     void ReleaseStopButton();
     void ReleasePlayButton();
     void DropPlayLatch();
@@ -193,13 +199,18 @@ public:
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
     // Presses on the strip's own controls (title picture, caption) drag too.
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void BindComponents();
     void BindHandlers();
-    bool StartDrag(const QPoint& windowPoint, Qt::MouseButton button);
+    bool StartDrag(const QPoint& windowPoint, const QMouseEvent& press);
+    // While the window follows the mouse itself: moves it, or ends the drag
+    // on the release. False when no such drag is under way.
+    bool FollowDrag(const QMouseEvent& event);
     // The station name of the last header starts scrolling in Radioname.
     void ShowStationName();
     template <typename T>
@@ -233,4 +244,8 @@ private:
     // The answer of the query under way has had its NUL byte: what follows
     // it is dropped until the connection closes.
     bool m_directoryAnswerEnded = false;
+    // A drag that no window manager took over: the window follows the mouse,
+    // keeping the pressed point under it.
+    bool m_dragging = false;
+    QPoint m_dragGrip; // the pressed point, relative to the window's position
 };

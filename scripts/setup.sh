@@ -12,7 +12,7 @@ packages=(
   qt6-base-dev libmpg123-dev libasound2-dev libmp3lame-dev libasio-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth fonts-liberation mpg123 alsa-utils
-  desktop-file-utils appstream systemd man-db dpkg-dev xdotool x11-utils
+  desktop-file-utils appstream systemd man-db dpkg-dev openbox xdotool x11-utils
   dbus-daemon trayer
 )
 

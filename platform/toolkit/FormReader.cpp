@@ -6,6 +6,7 @@
 #include "platform/toolkit/ComponentRegistry.h"
 #include "platform/toolkit/Exception.h"
 #include "platform/toolkit/FormColors.h"
+#include "platform/toolkit/TPicture.h"
 
 #include <QDir>
 #include <QFile>
@@ -78,7 +79,7 @@ private:
     QVariant Convert(const QObject& object, const QString& property, const QMetaProperty& meta,
                      const FormValue& value);
     QColor ToColor(const QObject& object, const QString& property, const FormValue& value);
-    QPixmap ToPicture(const QObject& object, const QString& property, const FormValue& value);
+    TPicture ToPicture(const QObject& object, const QString& property, const FormValue& value);
     bool ToBool(const QObject& object, const QString& property, const FormValue& value);
     qint64 ToInteger(const QObject& object, const QString& property, const FormValue& value);
 
@@ -499,16 +500,19 @@ QColor Parser::ToColor(const QObject& object, const QString& property, const For
     FailProperty(property, object, QStringLiteral("expected a colour"));
 }
 
-QPixmap Parser::ToPicture(const QObject& object, const QString& property, const FormValue& value)
+TPicture Parser::ToPicture(const QObject& object, const QString& property, const FormValue& value)
 {
-    QPixmap picture;
+    TPicture picture;
     if (value.kind == FormValue::String) {
-        const QString path = QDir(m_baseDir).filePath(value.text);
-        if (!picture.load(path))
-            FailProperty(property, object, QStringLiteral("cannot load picture %1").arg(path));
+        // A named file brings its double-size drawing along when one lies beside it.
+        const QString fault = picture.Load(QDir(m_baseDir).filePath(value.text));
+        if (!fault.isEmpty())
+            FailProperty(property, object, fault);
     } else if (value.kind == FormValue::Binary) {
-        if (!picture.loadFromData(value.bytes))
+        QPixmap bitmap;
+        if (!bitmap.loadFromData(value.bytes))
             FailProperty(property, object, QStringLiteral("binary data is no picture"));
+        picture = bitmap;
     } else {
         FailProperty(property, object, QStringLiteral("expected a picture file name or picture data"));
     }
@@ -530,6 +534,8 @@ QVariant Parser::Convert(const QObject& object, const QString& property, const Q
             FailProperty(property, object, QStringLiteral("not a value of %1").arg(QLatin1String(enumerator.name())));
         return number;
     }
+    if (meta.metaType() == QMetaType::fromType<TPicture>())
+        return QVariant::fromValue(ToPicture(object, property, value));
     switch (meta.metaType().id()) {
     case QMetaType::Int:
     case QMetaType::UInt:
@@ -563,7 +569,7 @@ QVariant Parser::Convert(const QObject& object, const QString& property, const Q
     case QMetaType::QColor:
         return ToColor(object, property, value);
     case QMetaType::QPixmap:
-        return ToPicture(object, property, value);
+        return ToPicture(object, property, value).Bitmap();
     default:
         FailProperty(property, object, QStringLiteral("property type %1 cannot be stored")
                                            .arg(QLatin1String(meta.typeName())));

@@ -6,6 +6,7 @@
 #include "platform/toolkit/ComponentRegistry.h"
 #include "platform/toolkit/FormColors.h"
 #include "platform/toolkit/TForm.h"
+#include "platform/toolkit/TPicture.h"
 
 #include <QBuffer>
 #include <QMetaProperty>
@@ -52,8 +53,21 @@ QString Hex(const QByteArray& bytes, const QString& indent)
     return out + u'}';
 }
 
+QString PictureText(const QPixmap& picture, const QString& indent)
+{
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    picture.save(&buffer, "PNG");
+    return Hex(png, indent);
+}
+
 QString Text(const QMetaProperty& meta, const QVariant& value, const QString& indent)
 {
+    // A written picture holds its bitmap; a double-size drawing exists only
+    // as a file beside a named one.
+    if (meta.metaType() == QMetaType::fromType<TPicture>())
+        return PictureText(value.value<TPicture>().Bitmap(), indent);
     if (meta.isEnumType()) {
         const QMetaEnum enumerator = meta.enumerator();
         if (enumerator.isFlag())
@@ -75,13 +89,8 @@ QString Text(const QMetaProperty& meta, const QVariant& value, const QString& in
         return Hex(value.toByteArray(), indent);
     case QMetaType::QColor:
         return ColorToText(value.value<QColor>());
-    case QMetaType::QPixmap: {
-        QByteArray png;
-        QBuffer buffer(&png);
-        buffer.open(QIODevice::WriteOnly);
-        value.value<QPixmap>().save(&buffer, "PNG");
-        return Hex(png, indent);
-    }
+    case QMetaType::QPixmap:
+        return PictureText(value.value<QPixmap>(), indent);
     default:
         return QString::number(value.toLongLong());
     }

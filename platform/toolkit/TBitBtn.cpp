@@ -13,10 +13,14 @@ TBitBtn::TBitBtn(QWidget* parent) : QPushButton(parent)
     });
 }
 
-void TBitBtn::SetGlyph(const QPixmap& glyph)
+void TBitBtn::SetGlyph(const TPicture& glyph)
 {
     m_glyph = glyph;
-    setIcon(QIcon(glyph));
+    // The icon picks the drawing that suits the screen's pixel ratio.
+    QIcon icon(glyph.Bitmap());
+    if (glyph.HasDoubleSize())
+        icon.addPixmap(glyph.DoubleSize());
+    setIcon(icon);
     setIconSize(glyph.size());
 }
 

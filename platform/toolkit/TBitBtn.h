@@ -1,7 +1,9 @@
-// TBitBtn: a push button showing a small glyph bitmap.
+// TBitBtn: a push button showing a small glyph bitmap (its double-size
+// drawing on screens with a device pixel ratio of 1.5 or more).
 #pragma once
 
-#include <QPixmap>
+#include "platform/toolkit/TPicture.h"
+
 #include <QPushButton>
 #include <functional>
 
@@ -9,15 +11,15 @@ namespace platform {
 
 class TBitBtn : public QPushButton {
     Q_OBJECT
-    Q_PROPERTY(QPixmap Glyph READ Glyph WRITE SetGlyph)
+    Q_PROPERTY(platform::TPicture Glyph READ Glyph WRITE SetGlyph)
     Q_PROPERTY(bool TabStop READ TabStop WRITE SetTabStop)
     Q_PROPERTY(QString Caption READ text WRITE setText)
 
 public:
     Q_INVOKABLE explicit TBitBtn(QWidget* parent = nullptr);
 
-    QPixmap Glyph() const { return m_glyph; }
-    void SetGlyph(const QPixmap& glyph);
+    const TPicture& Glyph() const { return m_glyph; }
+    void SetGlyph(const TPicture& glyph);
 
     bool TabStop() const { return focusPolicy() & Qt::TabFocus; }
     void SetTabStop(bool tabStop) { setFocusPolicy(tabStop ? Qt::StrongFocus : Qt::ClickFocus); }
@@ -25,7 +27,7 @@ public:
     std::function<void(QObject* Sender)> OnClick;
 
 private:
-    QPixmap m_glyph;
+    TPicture m_glyph;
 };
 
 } // namespace platform

@@ -14,7 +14,7 @@ TImage::TImage(QWidget* parent) : QWidget(parent)
 {
 }
 
-void TImage::SetPicture(const QPixmap& picture)
+void TImage::SetPicture(const TPicture& picture)
 {
     m_picture = picture;
     update();
@@ -25,7 +25,7 @@ void TImage::paintEvent(QPaintEvent*)
     if (m_picture.isNull())
         return;
     QPainter painter(this);
-    painter.drawPixmap(0, 0, m_picture);
+    painter.drawPixmap(0, 0, m_picture.ForRatio(devicePixelRatioF()));
 }
 
 void TImage::mousePressEvent(QMouseEvent* event)

@@ -1,5 +1,6 @@
 // TImage: a picture control. It draws its picture unscaled at its top left
-// and reports mouse input through OnMouseDown/OnMouseUp/OnClick/OnDblClick.
+// (on a screen with a device pixel ratio of 1.5 or more the picture's
+// double-size drawing, when it has one, at the same logical size) and reports mouse input through OnMouseDown/OnMouseUp/OnClick/OnDblClick.
 // Like every enabled control it keeps the clicks on it, handlers or not;
 // while disabled, Qt hands its clicks to the parent, which makes them
 // clicks on the window's background.
@@ -10,7 +11,8 @@
 // Tag is the component's free integer, as on every component of the toolkit.
 #pragma once
 
-#include <QPixmap>
+#include "platform/toolkit/TPicture.h"
+
 #include <QWidget>
 #include <functional>
 
@@ -18,14 +20,14 @@ namespace platform {
 
 class TImage : public QWidget {
     Q_OBJECT
-    Q_PROPERTY(QPixmap Picture READ Picture WRITE SetPicture)
+    Q_PROPERTY(platform::TPicture Picture READ Picture WRITE SetPicture)
     Q_PROPERTY(int Tag READ Tag WRITE SetTag)
 
 public:
     Q_INVOKABLE explicit TImage(QWidget* parent = nullptr);
 
-    QPixmap Picture() const { return m_picture; }
-    void SetPicture(const QPixmap& picture);
+    const TPicture& Picture() const { return m_picture; }
+    void SetPicture(const TPicture& picture);
 
     int Tag() const { return m_tag; }
     void SetTag(int tag) { m_tag = tag; }
@@ -46,7 +48,7 @@ protected:
 private:
     void ReportMouseDown(QMouseEvent* event);
 
-    QPixmap m_picture;
+    TPicture m_picture;
     int m_tag = 0;
     bool m_clickPending = false; // a single left press that a release may complete
 };

@@ -162,8 +162,7 @@ TEST_F(StreamChannelTest, PlayStreamStopCycleShowsStatusesAndSendsOnlyTheGreetin
     EXPECT_EQ(form->StreamHeader().FormatIn.Format.wFormatTag, 0x0055);
     form->KBPSTimer->OnTimer(form->KBPSTimer);
 
-    form->btndisconnect->SetTag(-1); // as the mouse press leaves it
-    Stop();
+    Stop(); // the press turns the Stop latch on
     EXPECT_EQ(form->lblstatus->Caption(), "Disconnected") << "the disconnect steps run inside Stop";
     EXPECT_TRUE(stream.WaitForClose());
     EXPECT_TRUE(stream.Receive(1, 100).empty());
@@ -266,8 +265,7 @@ TEST_F(StreamChannelTest, RefusedConnectionShowsErrorAndEnablesPlayAgain)
     EXPECT_TRUE(form->btndisconnect->isEnabled());
     EXPECT_FALSE(form->KBPSTimer->Enabled());
 
-    // Stop while not connected drops the Stop latch and closes nothing.
-    form->btndisconnect->SetTag(-1);
+    // Stop while not connected drops the latch its press turned on and closes nothing.
     Stop();
     EXPECT_FALSE(TfmMain::LatchOn(form->btndisconnect));
     EXPECT_FALSE(form->btndisconnect->isEnabled());
@@ -295,7 +293,6 @@ TEST_F(StreamChannelTest, EmptyHostShowsError1110ThenDisconnected)
 
 TEST_F(StreamChannelTest, RefusedPlayClicksShowTheirMessagesAndReleaseTheButtons)
 {
-    form->btnconnect->SetTag(-1);
     form->btndisconnect->SetPicture(form->stop3->Picture());
     form->btndisconnect->SetTag(-1);
     Play();
@@ -306,7 +303,6 @@ TEST_F(StreamChannelTest, RefusedPlayClicksShowTheirMessagesAndReleaseTheButtons
     EXPECT_EQ(form->btndisconnect->Picture().toImage(), form->stop1->Picture().toImage());
 
     AddStation(QStringLiteral("localhost"));
-    form->btnconnect->SetTag(-1);
     Play();
     ASSERT_EQ(h.messages.size(), 2u);
     EXPECT_EQ(h.messages[1].text, QStringLiteral("Geben Sie eine korrekte Adresse ein: Host:Port"));

@@ -25,7 +25,7 @@ using testsupport::MainWindowHarness;
 
 namespace {
 
-bool SamePicture(const QPixmap& a, const QPixmap& b)
+bool SamePicture(const platform::TPicture& a, const platform::TPicture& b)
 {
     return a.toImage() == b.toImage();
 }

@@ -1,0 +1,205 @@
+// Dragging the window by its strip on a real X server (Xvfb), driven with X
+// input through xdotool, once under a window manager (openbox, which moves
+// the window when asked) and once with none (the window follows the mouse
+// itself). The strip is x 0–439, y 0–24 of the window.
+#include "tests/support/EventLoop.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QPoint>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QThread>
+#include <gtest/gtest.h>
+#include <iostream>
+#include <optional>
+#include <unistd.h>
+
+using testsupport::WaitUntil;
+
+namespace {
+
+bool Installed(const char* tool)
+{
+    return !QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty();
+}
+
+class WindowDrag : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override
+    {
+        // Under openbox on Xvfb, now and then a whole session delivers no
+        // press to the freshly managed window (no mouse event reaches it), so
+        // that case runs only on request until the cause is known.
+        if (GetParam() && qEnvironmentVariableIntValue("SENDOLIN_TEST_WINDOW_MANAGER") != 1)
+            GTEST_SKIP() << "set SENDOLIN_TEST_WINDOW_MANAGER=1 to drag under openbox";
+        for (const char* tool : {"Xvfb", "xdotool", "xprop", "openbox"})
+            if (!Installed(tool))
+                GTEST_SKIP() << tool << " is not installed (scripts/setup.sh installs it)";
+        StartServer();
+        if (GetParam())
+            StartWindowManager();
+        StartProbe();
+        // Under a manager the first press on a new window may only focus it;
+        // one click on the bare window (it restarts the info line, nothing
+        // else) gets that out of the way.
+        if (GetParam()) {
+            const auto at = Position();
+            ASSERT_TRUE(at.has_value());
+            Xdotool({"mousemove", QString::number(at->x() + 200), QString::number(at->y() + 40), "click", "1"});
+            testsupport::Pump(500);
+        }
+    }
+
+    void TearDown() override
+    {
+        if (HasFailure())
+            std::cerr << "display " << display.toStdString() << ", window's log:\n"
+                      << probe.readAllStandardError().toStdString() << std::endl;
+        if (HasFailure()) {
+            QByteArray tree;
+            Run("xwininfo", {"-root", "-tree"}, &tree);
+            std::cerr << tree.toStdString() << std::endl;
+        }
+        for (QProcess* p : {&probe, &windowManager, &server}) {
+            if (p->state() == QProcess::NotRunning)
+                continue;
+            if (p == &probe)
+                p->closeWriteChannel();
+            else
+                p->terminate();
+            if (!p->waitForFinished(5000)) {
+                p->kill();
+                p->waitForFinished(5000);
+            }
+        }
+    }
+
+    QProcessEnvironment Environment() const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("DISPLAY", display);
+        env.insert("QT_QPA_PLATFORM", "xcb");
+        env.remove("QT_SCALE_FACTOR");
+        return env;
+    }
+
+    int Run(const QString& program, const QStringList& arguments, QByteArray* output = nullptr)
+    {
+        QProcess process;
+        process.setProcessEnvironment(Environment());
+        process.start(program, arguments);
+        if (!process.waitForFinished(15000))
+            return -1;
+        if (output)
+            *output = process.readAllStandardOutput();
+        return process.exitCode();
+    }
+
+    void StartServer()
+    {
+        // A display number of our own: the first one without a lock file.
+        for (int n = 50 + getpid() % 200;; ++n) {
+            if (!QFileInfo::exists(QStringLiteral("/tmp/.X%1-lock").arg(n))) {
+                display = QStringLiteral(":%1").arg(n);
+                break;
+            }
+        }
+        server.start("Xvfb", {display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
+        ASSERT_TRUE(server.waitForStarted(10000));
+        const QString socket = QStringLiteral("/tmp/.X11-unix/X%1").arg(display.mid(1));
+        ASSERT_TRUE(WaitUntil([&] { return QFileInfo::exists(socket) && Run("xprop", {"-root"}) == 0; }, 20000))
+            << "Xvfb did not come up on " << display.toStdString();
+    }
+
+    void StartWindowManager()
+    {
+        windowManager.setProcessEnvironment(Environment());
+        windowManager.start("openbox", {"--sm-disable"});
+        ASSERT_TRUE(windowManager.waitForStarted(10000));
+        ASSERT_TRUE(WaitUntil([&] {
+            QByteArray out;
+            return Run("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}, &out) == 0 && out.contains("window id");
+        }, 30000)) << "openbox did not take over the display: " << windowManager.readAllStandardError().toStdString();
+        // The window asks for a move only where the manager says it offers one.
+        ASSERT_TRUE(WaitUntil([&] {
+            QByteArray out;
+            return Run("xprop", {"-root", "_NET_SUPPORTED"}, &out) == 0 && out.contains("_NET_WM_MOVERESIZE");
+        }, 30000)) << "openbox does not offer _NET_WM_MOVERESIZE";
+    }
+
+    void StartProbe()
+    {
+        probe.setProcessEnvironment(Environment());
+        probe.start(WINDOW_PROBE, QStringList());
+        ASSERT_TRUE(probe.waitForStarted(10000));
+        ASSERT_TRUE(WaitUntil([&] { return probe.canReadLine(); }, 30000)) << probe.readAllStandardError().toStdString();
+        ASSERT_EQ(probe.readLine().trimmed(), "ready");
+    }
+
+    std::optional<QPoint> Position()
+    {
+        probe.write("pos\n");
+        if (!WaitUntil([&] { return probe.canReadLine(); }, 10000))
+            return std::nullopt;
+        const QList<QByteArray> parts = probe.readLine().trimmed().split(' ');
+        if (parts.size() != 3 || parts[0] != "pos")
+            return std::nullopt;
+        return QPoint(parts[1].toInt(), parts[2].toInt());
+    }
+
+    void Xdotool(const QStringList& arguments) { ASSERT_EQ(Run("xdotool", arguments), 0) << arguments.join(' ').toStdString(); }
+
+    // Presses the left button at a window point, moves the mouse by (60, 40)
+    // in steps, releases; returns how far the window went. A window manager
+    // takes the drag over asynchronously: before the next step and before the
+    // release, the window is given time to catch up with the mouse, because a
+    // release that comes before the manager's pointer grab is lost to it.
+    QPoint DragBy60x40(QPoint windowPoint)
+    {
+        const std::optional<QPoint> start = Position();
+        EXPECT_TRUE(start.has_value());
+        if (!start)
+            return {};
+        const QPoint at = *start + windowPoint;
+        auto move = [&](QPoint p) { Xdotool({"mousemove", QString::number(p.x()), QString::number(p.y())}); };
+        auto movedBy = [&] {
+            const auto now = Position();
+            return now ? *now - *start : QPoint();
+        };
+        move(at);
+        QThread::msleep(100);
+        Xdotool({"mousedown", "1"});
+        QThread::msleep(100);
+        const QPoint steps[] = {{10, 7}, {20, 14}, {30, 20}, {40, 27}, {50, 34}, {60, 40}};
+        for (const QPoint& step : steps) {
+            move(at + step);
+            if (step == steps[0] || step == steps[5])
+                WaitUntil([&] { return movedBy() == step; }, 3000);
+            else
+                QThread::msleep(50);
+        }
+        Xdotool({"mouseup", "1"});
+        QThread::msleep(200);
+        return movedBy();
+    }
+
+    QString display;
+    QProcess server;
+    QProcess windowManager;
+    QProcess probe;
+};
+
+TEST_P(WindowDrag, TheStripMovesTheWindowUpToX439AndY24Only)
+{
+    const QPoint first = DragBy60x40({439, 24});
+    EXPECT_EQ(first, QPoint(60, 40)) << "the strip's last point did not drag";
+    EXPECT_EQ(DragBy60x40({440, 24}), QPoint(0, 0)) << "x 440 is right of the strip";
+    EXPECT_EQ(DragBy60x40({439, 25}), QPoint(0, 0)) << "y 25 is below the strip";
+    EXPECT_EQ(DragBy60x40({40, 8}), QPoint(60, 40)) << "the caption lies in the strip";
+}
+
+INSTANTIATE_TEST_SUITE_P(X11, WindowDrag, ::testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "UnderOpenbox" : "WithoutWindowManager"; });
+
+} // namespace
