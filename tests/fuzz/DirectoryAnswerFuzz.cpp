@@ -46,12 +46,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     TfmMain& window = Window();
     const std::size_t piece = 1 + data[0] % 32 * 97;
     const std::string answer(reinterpret_cast<const char*>(data + 1), size - 1);
+    // An empty answer of its own first: the rebuild keeps nothing above its
+    // empty line, so no earlier input's leftovers reach this one's checks.
+    Deliver(window, "\r\n\r\n", 4);
     for (int round = 0; round < 2; ++round) {
         Deliver(window, answer, piece);
         FUZZ_CHECK(window.Adressliste->Items().size() == qsizetype(window.Addresses().size()));
         for (const std::string& address : window.Addresses())
             FUZZ_CHECK(std::count(address.begin(), address.end(), '.') == 3);
-        FUZZ_CHECK(window.DirectoryText().size() <= answer.size() * 2);
+        FUZZ_CHECK(window.DirectoryText().size() <= answer.size() * 2 + 4);
     }
     return 0;
 }

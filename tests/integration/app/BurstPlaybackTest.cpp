@@ -12,6 +12,7 @@
 #include "tests/support/EventLoop.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/MainWindowHarness.h"
+#include "tests/support/PlayStation.h"
 #include "tests/support/Mp3Encoder.h"
 #include "tests/support/PacedListener.h"
 #include "tests/support/WaveFormats.h"
@@ -30,7 +31,6 @@ using Clock = PacedListener::Clock;
 
 namespace {
 
-const std::string kGreeting = "KT-SendolinClient v40-Daten";
 constexpr int Rate = 11025;
 constexpr unsigned PcmBytesPerSecond = Rate * 2 * 2; // what the device plays: 16-bit stereo
 constexpr double ToneFlood = 500, ToneLive = 1200;   // Hz
@@ -115,16 +115,7 @@ protected:
 
     LoopbackPeer Connect()
     {
-        EXPECT_TRUE(WaitUntil([&] { return form->Adressliste->Count() == 1 && form->btnconnect->isEnabled(); }));
-        form->Adressliste->setCurrentIndex(0);
-        QTest::mouseClick(form->btnconnect, Qt::LeftButton, {}, QPoint(5, 5));
-        LoopbackPeer a = server.Accept();
-        LoopbackPeer b = server.Accept();
-        EXPECT_TRUE(WaitUntil([&] { return a.Waiting() >= kGreeting.size() || b.Waiting() >= kGreeting.size(); }));
-        LoopbackPeer& stream = a.Waiting() >= kGreeting.size() ? a : b;
-        EXPECT_EQ(stream.Receive(kGreeting.size()), kGreeting);
-        info = std::move(&stream == &a ? b : a);
-        return std::move(stream);
+        return testsupport::PressPlay(*form, server, info);
     }
 
     PacedListener listener;

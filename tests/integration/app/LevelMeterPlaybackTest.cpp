@@ -12,6 +12,7 @@
 #include "tests/support/EventLoop.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/MainWindowHarness.h"
+#include "tests/support/PlayStation.h"
 #include "tests/support/Mp3Encoder.h"
 #include "tests/support/PacedAlsaRoute.h"
 #include "tests/support/ReferenceDecode.h"
@@ -28,7 +29,6 @@ using testsupport::WaitUntil;
 
 namespace {
 
-const std::string kGreeting = "KT-SendolinClient v40-Daten";
 constexpr int kRate = 11025;
 
 // A steady 440 Hz tone at 60 % on the left and 25 % on the right.
@@ -84,16 +84,7 @@ protected:
 
     LoopbackPeer Connect()
     {
-        EXPECT_TRUE(WaitUntil([&] { return form->Adressliste->Count() == 1; }));
-        form->Adressliste->setCurrentIndex(0);
-        QTest::mouseClick(form->btnconnect, Qt::LeftButton, {}, QPoint(5, 5));
-        LoopbackPeer a = server.Accept();
-        LoopbackPeer b = server.Accept();
-        EXPECT_TRUE(WaitUntil([&] { return a.Waiting() >= kGreeting.size() || b.Waiting() >= kGreeting.size(); }));
-        LoopbackPeer& stream = a.Waiting() >= kGreeting.size() ? a : b;
-        EXPECT_EQ(stream.Receive(kGreeting.size()), kGreeting);
-        info = std::move(&stream == &a ? b : a);
-        return std::move(stream);
+        return testsupport::PressPlay(*form, server, info);
     }
 
     // Sends the MP3 in pieces, so the pre-roll of four reads is passed.

@@ -11,6 +11,7 @@
 #include "tests/support/EventLoop.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/MainWindowHarness.h"
+#include "tests/support/PlayStation.h"
 #include "tests/support/Mp3Encoder.h"
 #include "tests/support/ReferenceDecode.h"
 #include "tests/support/WaveFormats.h"
@@ -24,7 +25,6 @@ using testsupport::WaitUntil;
 
 namespace {
 
-const std::string kGreeting = "KT-SendolinClient v40-Daten";
 
 std::string HeaderBytes(const TACMWaveFormat& in)
 {
@@ -55,16 +55,7 @@ protected:
     // Clicks Play and returns the stream channel's peer once it has greeted.
     LoopbackPeer Connect()
     {
-        EXPECT_TRUE(WaitUntil([&] { return form->Adressliste->Count() == 1 && form->btnconnect->isEnabled(); }));
-        form->Adressliste->setCurrentIndex(0);
-        QTest::mouseClick(form->btnconnect, Qt::LeftButton, {}, QPoint(5, 5));
-        LoopbackPeer a = server.Accept();
-        LoopbackPeer b = server.Accept();
-        EXPECT_TRUE(WaitUntil([&] { return a.Waiting() >= kGreeting.size() || b.Waiting() >= kGreeting.size(); }));
-        LoopbackPeer& stream = a.Waiting() >= kGreeting.size() ? a : b;
-        EXPECT_EQ(stream.Receive(kGreeting.size()), kGreeting);
-        info = std::move(&stream == &a ? b : a);
-        return std::move(stream);
+        return testsupport::PressPlay(*form, server, info);
     }
 
     testsupport::MainWindowHarness h;
