@@ -8,10 +8,12 @@
 #include "platform/toolkit/TTimer.h"
 #include "tests/support/EventLoop.h"
 #include "tests/support/MainWindowHarness.h"
+#include "tests/support/PackedField.h"
 
 #include <QTest>
 #include <gtest/gtest.h>
 
+using testsupport::ByValue;
 using testsupport::MainWindowHarness;
 using testsupport::StationProcess;
 using testsupport::WaitUntil;
@@ -33,7 +35,7 @@ TEST(StreamChannelStation, PlayReceivesStationHeaderAndCountsAudioUntilStop)
     const TStreamHeader& header = form.StreamHeader();
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(header.StationName + 1), header.StationName[0]),
               "Sendolin Testwelle");
-    EXPECT_EQ(header.FormatIn.Format.wFormatTag, 0x0055);
+    EXPECT_EQ(ByValue(header.FormatIn.Format.wFormatTag), 0x0055);
     form.KBPSTimer->SetEnabled(false);
     EXPECT_TRUE(WaitUntil([&] { return form.BytesSinceReadout() > 0; }, 10000)) << "no audio after the header";
 

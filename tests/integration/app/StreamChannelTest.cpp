@@ -12,12 +12,14 @@
 #include "tests/support/EventLoop.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/MainWindowHarness.h"
+#include "tests/support/PackedField.h"
 
 #include <QLocale>
 #include <QTest>
 #include <gtest/gtest.h>
 #include <cstring>
 
+using testsupport::ByValue;
 using testsupport::LoopbackPeer;
 using testsupport::LoopbackServer;
 using testsupport::MainWindowHarness;
@@ -159,7 +161,7 @@ TEST_F(StreamChannelTest, PlayStreamStopCycleShowsStatusesAndSendsOnlyTheGreetin
 
     ASSERT_TRUE(stream.Send(HeaderBytes("Testfunk") + std::string(1000, '\x55')));
     ASSERT_TRUE(HeaderTaken("Testfunk"));
-    EXPECT_EQ(form->StreamHeader().FormatIn.Format.wFormatTag, 0x0055);
+    EXPECT_EQ(ByValue(form->StreamHeader().FormatIn.Format.wFormatTag), 0x0055);
     form->KBPSTimer->OnTimer(form->KBPSTimer);
 
     Stop(); // the press turns the Stop latch on

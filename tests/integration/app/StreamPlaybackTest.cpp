@@ -15,11 +15,13 @@
 #include "tests/support/Mp3Encoder.h"
 #include "tests/support/ReferenceDecode.h"
 #include "tests/support/WaveFormats.h"
+#include "tests/support/PackedField.h"
 
 #include <QTest>
 #include <cstring>
 #include <gtest/gtest.h>
 
+using testsupport::ByValue;
 using testsupport::LoopbackPeer;
 using testsupport::WaitUntil;
 
@@ -118,7 +120,7 @@ TEST_F(StreamPlaybackTest, ServerClosingTheStreamClosesTheOutputAndTheNextConnec
     ASSERT_TRUE(stream.Send(HeaderBytes(testsupport::MpegFormat(44100, 1, 64))));
     ASSERT_TRUE(stream.Send(std::string(other.begin(), other.end())));
     ASSERT_TRUE(WaitUntil([&] { return form->ACMO->Active(); }));
-    EXPECT_EQ(form->ACMO->Format().Format.nSamplesPerSec, 44100u);
+    EXPECT_EQ(ByValue(form->ACMO->Format().Format.nSamplesPerSec), 44100u);
     EXPECT_TRUE(h.errors.empty());
 }
 

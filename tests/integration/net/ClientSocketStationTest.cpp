@@ -4,11 +4,13 @@
 #include "StationProcess.h"
 #include "tests/support/EventLoop.h"
 #include "wire/StreamRecords.h"
+#include "tests/support/PackedField.h"
 
 #include <gtest/gtest.h>
 #include <cstring>
 #include <string>
 
+using testsupport::ByValue;
 using testsupport::StationProcess;
 using testsupport::WaitUntil;
 
@@ -51,7 +53,7 @@ TEST(ClientSocketStation, GreetingBringsHeaderThenAudio)
     TStreamHeader header;
     std::memcpy(&header, client.received.data(), sizeof header);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(header.StationName + 1), header.StationName[0]), "Testfunk");
-    EXPECT_EQ(header.FormatIn.Format.wFormatTag, 0x0055) << "MPEG Layer-3 input";
+    EXPECT_EQ(ByValue(header.FormatIn.Format.wFormatTag), 0x0055) << "MPEG Layer-3 input";
     const auto audio = static_cast<unsigned char>(client.received[sizeof header]);
     EXPECT_EQ(audio, 0xFF) << "audio starts on an MPEG frame";
 

@@ -7,6 +7,7 @@
 #include "MpegFrame.h"
 #include "StationProcess.h"
 #include "wire/StreamRecords.h"
+#include "tests/support/PackedField.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -17,6 +18,7 @@
 #include <thread>
 
 using namespace std::chrono_literals;
+using testsupport::ByValue;
 using testsupport::StationProcess;
 
 namespace {
@@ -80,19 +82,19 @@ TEST_F(StationStreamTest, HeaderCarriesNameAndRealStreamFormat)
               "Radio Gr\xFCn");
 
     const TWaveFormatEx& in = header.FormatIn.Format;
-    EXPECT_EQ(in.wFormatTag, wire::WAVE_FORMAT_MPEGLAYER3);
-    EXPECT_EQ(in.nChannels, 2);
-    EXPECT_EQ(in.nSamplesPerSec, 11025u);
-    EXPECT_EQ(in.nAvgBytesPerSec, 24000u / 8);
-    EXPECT_EQ(in.nBlockAlign, 1);
-    EXPECT_EQ(in.wBitsPerSample, 0);
-    EXPECT_EQ(in.cbSize, sizeof(TMpegLayer3Extra));
+    EXPECT_EQ(ByValue(in.wFormatTag), wire::WAVE_FORMAT_MPEGLAYER3);
+    EXPECT_EQ(ByValue(in.nChannels), 2);
+    EXPECT_EQ(ByValue(in.nSamplesPerSec), 11025u);
+    EXPECT_EQ(ByValue(in.nAvgBytesPerSec), 24000u / 8);
+    EXPECT_EQ(ByValue(in.nBlockAlign), 1);
+    EXPECT_EQ(ByValue(in.wBitsPerSample), 0);
+    EXPECT_EQ(ByValue(in.cbSize), sizeof(TMpegLayer3Extra));
     TMpegLayer3Extra extra;
     std::memcpy(&extra, header.FormatIn.Extra, sizeof extra);
-    EXPECT_EQ(extra.wID, 1);
-    EXPECT_EQ(extra.fdwFlags, 2u);
-    EXPECT_EQ(extra.nFramesPerBlock, 1);
-    EXPECT_EQ(extra.nCodecDelay, 1393);
+    EXPECT_EQ(ByValue(extra.wID), 1);
+    EXPECT_EQ(ByValue(extra.fdwFlags), 2u);
+    EXPECT_EQ(ByValue(extra.nFramesPerBlock), 1);
+    EXPECT_EQ(ByValue(extra.nCodecDelay), 1393);
 
     // The block size must be the size of the frames that really follow.
     std::string audio;
@@ -100,16 +102,16 @@ TEST_F(StationStreamTest, HeaderCarriesNameAndRealStreamFormat)
     ASSERT_EQ(audio.size(), 4u);
     const auto frame = station::ParseFrameHeader(reinterpret_cast<const std::uint8_t*>(audio.data()));
     ASSERT_TRUE(frame);
-    EXPECT_EQ(extra.nBlockSize, frame->UnpaddedBytes());
+    EXPECT_EQ(ByValue(extra.nBlockSize), frame->UnpaddedBytes());
     EXPECT_EQ(frame->sampleRate, 11025);
 
     const TWaveFormatEx& out = header.FormatOut.Format;
-    EXPECT_EQ(out.wFormatTag, wire::WAVE_FORMAT_PCM);
-    EXPECT_EQ(out.nChannels, 2);
-    EXPECT_EQ(out.nSamplesPerSec, 11025u);
-    EXPECT_EQ(out.wBitsPerSample, 16);
-    EXPECT_EQ(out.nBlockAlign, 4);
-    EXPECT_EQ(out.nAvgBytesPerSec, 11025u * 4);
+    EXPECT_EQ(ByValue(out.wFormatTag), wire::WAVE_FORMAT_PCM);
+    EXPECT_EQ(ByValue(out.nChannels), 2);
+    EXPECT_EQ(ByValue(out.nSamplesPerSec), 11025u);
+    EXPECT_EQ(ByValue(out.wBitsPerSample), 16);
+    EXPECT_EQ(ByValue(out.nBlockAlign), 4);
+    EXPECT_EQ(ByValue(out.nAvgBytesPerSec), 11025u * 4);
 }
 
 TEST_F(StationStreamTest, NewListenerGetsRecentAudioAtOnceThenRealTime)

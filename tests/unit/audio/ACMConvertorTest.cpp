@@ -6,11 +6,13 @@
 #include "audio/AudioClasses.h"
 #include "platform/toolkit/FormReader.h"
 #include "platform/toolkit/FormWriter.h"
+#include "tests/support/PackedField.h"
 
 #include <QVariant>
 #include <gtest/gtest.h>
 #include <memory>
 
+using testsupport::ByValue;
 using namespace platform;
 
 namespace {
@@ -46,23 +48,23 @@ TEST(ACMConvertor, StoredFormatsLoadToTheirFieldsAndWriteBackByteForByte)
     ASSERT_TRUE(acmc.setProperty("ACMFormatIn", StoredIn));
     ASSERT_TRUE(acmc.setProperty("ACMFormatOut", StoredOut));
     const TWaveFormatEx& in = acmc.FormatIn.Format;
-    EXPECT_EQ(in.wFormatTag, 0x55);
-    EXPECT_EQ(in.nChannels, 2);
-    EXPECT_EQ(in.nSamplesPerSec, 11025u);
-    EXPECT_EQ(in.nAvgBytesPerSec, 3000u);
-    EXPECT_EQ(in.cbSize, 12);
+    EXPECT_EQ(ByValue(in.wFormatTag), 0x55);
+    EXPECT_EQ(ByValue(in.nChannels), 2);
+    EXPECT_EQ(ByValue(in.nSamplesPerSec), 11025u);
+    EXPECT_EQ(ByValue(in.nAvgBytesPerSec), 3000u);
+    EXPECT_EQ(ByValue(in.cbSize), 12);
     TMpegLayer3Extra mp3;
     std::memcpy(&mp3, acmc.FormatIn.Extra, sizeof mp3);
-    EXPECT_EQ(mp3.wID, 1);
-    EXPECT_EQ(mp3.fdwFlags, 2u);
-    EXPECT_EQ(mp3.nBlockSize, 156);
-    EXPECT_EQ(mp3.nFramesPerBlock, 1);
-    EXPECT_EQ(mp3.nCodecDelay, 1393);
+    EXPECT_EQ(ByValue(mp3.wID), 1);
+    EXPECT_EQ(ByValue(mp3.fdwFlags), 2u);
+    EXPECT_EQ(ByValue(mp3.nBlockSize), 156);
+    EXPECT_EQ(ByValue(mp3.nFramesPerBlock), 1);
+    EXPECT_EQ(ByValue(mp3.nCodecDelay), 1393);
     const TWaveFormatEx& out = acmc.FormatOut.Format;
-    EXPECT_EQ(out.wFormatTag, 1);
-    EXPECT_EQ(out.nAvgBytesPerSec, 22050u);
-    EXPECT_EQ(out.wBitsPerSample, 8);
-    EXPECT_EQ(out.cbSize, 129); // kept as stored, never "corrected"
+    EXPECT_EQ(ByValue(out.wFormatTag), 1);
+    EXPECT_EQ(ByValue(out.nAvgBytesPerSec), 22050u);
+    EXPECT_EQ(ByValue(out.wBitsPerSample), 8);
+    EXPECT_EQ(ByValue(out.cbSize), 129); // kept as stored, never "corrected"
 
     EXPECT_EQ(acmc.property("ACMFormatIn").toByteArray(), StoredIn);
     EXPECT_EQ(acmc.property("ACMFormatOut").toByteArray(), StoredOut);
@@ -72,7 +74,7 @@ TEST(ACMConvertor, DamagedStoredFormatsNeverReadPastTheRecordOrTheValue)
 {
     TACMConvertor acmc;
     const TACMWaveFormat before = acmc.FormatIn;
-    ASSERT_EQ(before.Format.cbSize, 129); // the default record's odd cbSize is kept
+    ASSERT_EQ(ByValue(before.Format.cbSize), 129); // the default record's odd cbSize is kept
     acmc.LoadFormatIn(QByteArray("\x81", 1));
     EXPECT_EQ(std::memcmp(&before, &acmc.FormatIn, sizeof before), 0);
 
@@ -85,9 +87,9 @@ TEST(ACMConvertor, DamagedStoredFormatsNeverReadPastTheRecordOrTheValue)
 
     // Cut short: only the bytes present are taken.
     acmc.LoadFormatOut(StoredIn.left(4 + 6)); // tag, channels and half the rate
-    EXPECT_EQ(acmc.FormatOut.Format.wFormatTag, 0x55);
+    EXPECT_EQ(ByValue(acmc.FormatOut.Format.wFormatTag), 0x55);
     EXPECT_EQ(acmc.FormatOut.Format.nSamplesPerSec & 0xFFFF, 11025u);
-    EXPECT_EQ(acmc.FormatOut.Format.nAvgBytesPerSec, 22050u); // untouched default
+    EXPECT_EQ(ByValue(acmc.FormatOut.Format.nAvgBytesPerSec), 22050u); // untouched default
 }
 
 TEST(ACMConvertor, OpenOnceCloseOnceAndSettersFrozenWhileOpen)
@@ -158,7 +160,7 @@ TEST(ACMConvertor, LayoutResourceCreatesTheAudioComponentsAndWritesTheFormatsBac
     std::unique_ptr<QObject> read(FormReader::Read(text, QStringLiteral("audio.form"), QString()));
     auto* acmc = qobject_cast<TACMConvertor*>(read.get());
     ASSERT_NE(acmc, nullptr);
-    EXPECT_EQ(acmc->FormatIn.Format.wFormatTag, 0x55);
+    EXPECT_EQ(ByValue(acmc->FormatIn.Format.wFormatTag), 0x55);
 
     // What the writer stores reads back to the very same bytes.
     std::unique_ptr<QObject> again(FormReader::Read(FormWriter::Write(*acmc), QStringLiteral("again.form"), QString()));

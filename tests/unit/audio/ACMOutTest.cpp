@@ -5,11 +5,13 @@
 #include "tests/support/WaveFormats.h"
 #include "audio/ACMOut.h"
 #include "platform/toolkit/Application.h"
+#include "tests/support/PackedField.h"
 
 #include <gtest/gtest.h>
 #include <cstring>
 #include <string>
 
+using testsupport::ByValue;
 using namespace platform;
 
 namespace {
@@ -124,7 +126,7 @@ TEST_F(ACMOutTest, OpenWhileOpenKeepsFormatAndPreroll)
     TACMWaveFormat other = Mpeg();
     other.Format.nSamplesPerSec = 44100;
     out.Open(other);
-    EXPECT_EQ(out.Format().Format.nSamplesPerSec, 11025u);
+    EXPECT_EQ(ByValue(out.Format().Format.nSamplesPerSec), 11025u);
     EXPECT_EQ(out.PrerollCount(), 3);
     EXPECT_EQ(std::count(fake.calls.begin(), fake.calls.end(), "open"), 1);
 }

@@ -3,11 +3,13 @@
 #include "StreamHeaderBuilder.h"
 #include "Text.h"
 #include "wire/Win1252.h"
+#include "tests/support/PackedField.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 
+using testsupport::ByValue;
 using namespace station;
 
 namespace {
@@ -106,7 +108,7 @@ TEST(StationHeaderTest, LongNamesAreCutToTheLengthByte)
     const TStreamHeader h = BuildStreamHeader(std::string(300, 'x'), frames, 3000);
     EXPECT_EQ(h.StationName[0], 255);
     EXPECT_EQ(h.StationName[255], 'x');
-    EXPECT_EQ(h.FormatOut.Format.wFormatTag, wire::WAVE_FORMAT_PCM);
+    EXPECT_EQ(ByValue(h.FormatOut.Format.wFormatTag), wire::WAVE_FORMAT_PCM);
 }
 
 } // namespace
