@@ -91,7 +91,7 @@ TEST(IconTaskBar, ShowIconAddsTheRecordOfItsReceiverAndHideIconDeletesIt)
     ASSERT_EQ(r.calls.size(), 1u);
     ASSERT_NE(r.icon.Receiver(), nullptr);
     EXPECT_EQ(r.icon.Receiver()->parent(), &r.owner) << "the receiver must be freed with the owner";
-    const NOTIFYICONDATA& add = r.calls[0].data;
+    const NOTIFYICONDATA add = r.calls[0].data; // a copy: the next call may move the list
     EXPECT_EQ(r.calls[0].message, NIM_ADD);
     EXPECT_EQ(add.cbSize, 88u);
     EXPECT_EQ(add.hWnd, r.icon.Receiver()->Handle());
