@@ -477,12 +477,41 @@ void TfmMain::setVisible(bool visible)
     // notification area the window keeps its entry, or once hidden it could
     // never be found again. Changing the flag re-creates the native window,
     // so it changes only here, while the window is still hidden.
-    if (visible && !isVisible()) {
+    const bool wasVisible = isVisible();
+    if (visible && !wasVisible) {
         const bool tool = NotificationAreaAvailable();
         if (windowFlags().testFlag(Qt::Tool) != tool)
             setWindowFlag(Qt::Tool, tool);
+        ResumeDisplay();
     }
     TForm::setVisible(visible);
+    if (!visible && wasVisible)
+        PauseDisplay();
+}
+
+void TfmMain::PauseDisplay()
+{
+    // Nothing shows the lines or the bars now: ticking would only wake the
+    // program ten and twenty times a second.
+    m_hiddenSince.start();
+    Timer1->SetPaused(true);
+    VUTimer->SetPaused(true);
+}
+
+void TfmMain::ResumeDisplay()
+{
+    if (!m_hiddenSince.isValid())
+        return;
+    if (Timer1->Enabled() && Timer1->Interval() > 0) {
+        const qint64 missed = m_hiddenSince.elapsed() / Timer1->Interval();
+        Radioname->ScrollSteps(missed);
+        Info->ScrollSteps(missed);
+    }
+    m_hiddenSince.invalidate();
+    Timer1->SetPaused(false);
+    VUTimer->SetPaused(false);
+    if (VUTimer->Enabled())
+        VUTimerTimer(this);
 }
 
 void TfmMain::LEDButton1MouseDown(QObject*, Qt::MouseButton, Qt::KeyboardModifiers, int, int)

@@ -17,6 +17,7 @@
 #include "widgets/Tcascont.h"
 #include "wire/StreamRecords.h"
 
+#include <QElapsedTimer>
 #include <QString>
 #include <array>
 #include <cstdint>
@@ -221,6 +222,10 @@ private:
     void SetUpMeters();
     bool ReadMeterControl();
     void FreeMixers();
+    // While the window is hidden the scroll and level-meter ticks pause; on
+    // showing, the lines take the steps they missed and the bars are read.
+    void PauseDisplay();
+    void ResumeDisplay();
 
     // Private state, in declaration order.
     std::int32_t BytesReceived = 0;
@@ -248,4 +253,5 @@ private:
     // keeping the pressed point under it.
     bool m_dragging = false;
     QPoint m_dragGrip; // the pressed point, relative to the window's position
+    QElapsedTimer m_hiddenSince; // valid while the display is paused
 };
