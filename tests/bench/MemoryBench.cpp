@@ -91,6 +91,14 @@ int main(int argc, char** argv)
         return 1;
     }
 
+    // What the client has handed to its device; the rest of what was sent is
+    // still in the socket or waiting in TACMOut, and must fit its queue.
+    std::uint64_t delivered = 0, sent = 0;
+    auto write = form.ACMO->Calls.Write;
+    form.ACMO->Calls.Write = [&, write](auto device, auto* header, auto size) {
+        delivered += header->dwBufferLength;
+        return write(device, header, size);
+    };
     const auto start = std::chrono::steady_clock::now();
     const double startMiB = ResidentMiB();
     double tenMinuteMiB = startMiB;
@@ -99,16 +107,20 @@ int main(int argc, char** argv)
     constexpr std::size_t Block = 1460;
     for (int m = 1; m <= minutes; ++m) {
         for (std::size_t at = 0; at < minute.size(); at += Block) {
-            // Never beyond what the client's queue holds, so nothing is dropped.
-            // (The output opens with the first audio.)
-            if (!testsupport::WaitUntil([&] { return !form.ACMO->Active()
-                                                  || form.ACMO->HeldBytes() + 2 * Block <= form.ACMO->QueueLimit(); },
+            // Never beyond what the client's queue holds, so nothing is dropped:
+            // all that is not at the device yet, plus the device's share.
+            if (!testsupport::WaitUntil([&] { return sent - delivered + form.ACMO->DeviceLimit() + 2 * Block
+                                                  <= form.ACMO->QueueLimit(); },
                                         60000)) {
                 std::fprintf(stderr, "the client stopped playing\n");
                 return 1;
             }
             const std::size_t n = std::min(Block, minute.size() - at);
-            stream.Send(std::string(reinterpret_cast<const char*>(minute.data() + at), n));
+            if (!stream.Send(std::string(reinterpret_cast<const char*>(minute.data() + at), n))) {
+                std::fprintf(stderr, "the client closed the stream\n");
+                return 1;
+            }
+            sent += n;
             QCoreApplication::processEvents();
         }
         peakMiB = std::max(peakMiB, ResidentMiB());
