@@ -820,8 +820,14 @@ void TfmMain::HTTPWSocketDataAvailable(QObject*, std::uint16_t)
 
 void TfmMain::CollectDirectoryAnswer(const std::string& chunk)
 {
-    if (m_directoryAnswerEnded)
+    if (m_directoryAnswerEnded || chunk.empty())
         return;
+    // The first bytes of an answer replace the previous one whole: a rebuild
+    // reads the last answer that brought bytes and nothing above it, also when
+    // that answer has no empty line at which the scan would stop.
+    if (!m_directoryAnswerStarted)
+        DirectoryAnswer.clear();
+    m_directoryAnswerStarted = true;
     // Nothing after a NUL is ever read, so it ends this answer here.
     const size_t nul = chunk.find('\0');
     DirectoryAnswer.append(chunk, 0, nul);
@@ -856,6 +862,7 @@ void TfmMain::HTTPWSocketSessionClosed(QObject*, std::uint16_t)
     if (emptyLine != std::string::npos)
         DirectoryAnswer.erase(0, lines[emptyLine].breakAt);
     m_directoryAnswerEnded = false;
+    m_directoryAnswerStarted = false;
 }
 
 void TfmMain::HTTPWSocketError(QObject*)
@@ -878,13 +885,26 @@ void TfmMain::ISocketConnect(QObject*, TCustomWinSocket* Socket)
         Application::Instance().ProcessMessages();
 }
 
+namespace {
+
+// The longest info text shown. A station may send megabytes at once; laying
+// out and rotating all of it at every scroll step would freeze the window,
+// and no ticker of that length is read anyway.
+constexpr size_t kMaxInfoText = 64 * 1024;
+
+} // namespace
+
 void TfmMain::ISocketRead(QObject*, TCustomWinSocket* Socket)
 {
     // The texts have no framing: all bytes waiting now are one message, and
-    // it replaces the previous one whole.
+    // it replaces the previous one whole. Of a longer one the newest bytes
+    // are shown; all of it is read, so nothing piles up in the socket.
+    std::string text = Socket->ReceiveString();
+    if (text.size() > kMaxInfoText)
+        text.erase(0, text.size() - kMaxInfoText);
     Info->StopScroll();
     Info->SetIntervall(100);
-    Info->SetOriginalCaption(FromWin1252(Socket->ReceiveString()));
+    Info->SetOriginalCaption(FromWin1252(text));
     Info->StartScroll();
 }
 
