@@ -840,7 +840,9 @@ void TfmMain::HTTPWSocketSessionClosed(QObject*, std::uint16_t)
     Adressliste->ClearItems();
     StationAddresses.clear();
     // Bottom-up until the empty line that ends the last answer's head: the
-    // last station line becomes the first item.
+    // last station line becomes the first item. The names go in at once: a
+    // directory may list a hundred thousand stations.
+    QStringList names;
     size_t emptyLine = std::string::npos;
     for (size_t i = lines.size(); i-- > 0;) {
         const std::string& line = lines[i].text;
@@ -854,8 +856,9 @@ void TfmMain::HTTPWSocketSessionClosed(QObject*, std::uint16_t)
         if (std::count(address.begin(), address.end(), '.') != 3)
             continue;
         StationAddresses.push_back(address);
-        Adressliste->AddItem(FromWin1252(name));
+        names.push_back(FromWin1252(name));
     }
+    Adressliste->AddItems(names);
     // No later rebuild reads above that empty line; keep it (from its line
     // break on, so a break split across answers still splits the same) and
     // what follows.

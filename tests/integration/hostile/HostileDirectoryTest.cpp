@@ -77,7 +77,9 @@ TEST_F(HostileDirectory, FiveMegabyteAnswerGivesItsStationsAndIsNotKept)
     std::string body = "1.1.1.1:1,Erster\r\n";
     body += Junk(5u << 20, 1);
     body += "2.2.2.2:2,Letzter\r\n";
-    Answer(kHead + body);
+    const std::string answer = kHead + body;
+    StartProbe();
+    Answer(answer);
     EXPECT_EQ(Names(), (QStringList{"Letzter", "Erster"}));
     QueryAndAnswer(kHead + "3.3.3.3:3,Danach\r\n");
     EXPECT_EQ(Names(), QStringList{"Danach"});
@@ -92,7 +94,9 @@ TEST_F(HostileDirectory, HundredThousandStationLinesAllEnterTheListInReverse)
     for (int i = 0; i < Count; ++i)
         body += "10.0." + std::to_string(i / 256 % 256) + "." + std::to_string(i % 256) + ":6565,Sender " +
                 std::to_string(i) + "\r\n";
-    Answer(kHead + body);
+    const std::string answer = kHead + body;
+    StartProbe();
+    Answer(answer);
     ASSERT_EQ(form->Adressliste->Count(), Count);
     ASSERT_EQ(form->Addresses().size(), std::size_t(Count));
     EXPECT_EQ(form->Adressliste->Item(0), QStringLiteral("Sender 99999"));
@@ -105,6 +109,7 @@ TEST_F(HostileDirectory, BinaryJunkAndNulsEndTheAnswerAtTheFirstNul)
 {
     std::string body = "1.1.1.1:1,Vorher\r\n" + Junk(64 * 1024, 2) + "2.2.2.2:2,Kurz vor";
     body += std::string(1, '\0') + "3.3.3.3:3,Nach NUL\r\n" + Junk(4096, 3) + std::string(3, '\0');
+    StartProbe();
     Answer(kHead + body);
     EXPECT_EQ(Names(), (QStringList{"Kurz vor", "Vorher"}));
     // The next answer is read again, whole.
@@ -115,6 +120,7 @@ TEST_F(HostileDirectory, BinaryJunkAndNulsEndTheAnswerAtTheFirstNul)
 
 TEST_F(HostileDirectory, AnswersWithoutAnEmptyLineShowOnlyTheLastAnswersStations)
 {
+    StartProbe();
     Answer("1.1.1.1:1,Eins\r\n");
     EXPECT_EQ(Names(), QStringList{"Eins"});
     for (int i = 0; i < 20; ++i)
@@ -129,6 +135,7 @@ TEST_F(HostileDirectory, AnswersWithoutAnEmptyLineShowOnlyTheLastAnswersStations
 
 TEST_F(HostileDirectory, DirectoryThatNeverAnswersLeavesTheWindowAnsweringUntilTheNextQueryFails)
 {
+    StartProbe();
     LoopbackPeer silent = directory.Accept();
     ASSERT_TRUE(silent.Valid());
     ASSERT_TRUE(WaitUntil([&] { return form->HTTPWSocket->State() == net::wsConnected; }));

@@ -18,11 +18,16 @@ void HostileWindowTest::ShowWindow()
     form = &h.Create();
     form->show();
     residentBefore = residentPeak = testsupport::ResidentKib();
+}
+
+void HostileWindowTest::StartProbe()
+{
     probe = std::make_unique<testsupport::LatencyProbe>(form);
 }
 
 void HostileWindowTest::Vitals(std::size_t memoryBoundKib)
 {
+    ASSERT_TRUE(probe) << "the test never started the probe";
     // A last round of calls: the window must still take them now.
     const int answered = probe->Answered();
     EXPECT_TRUE(testsupport::WaitUntil([&] { return probe->Answered() > answered + 2; }, 10000))

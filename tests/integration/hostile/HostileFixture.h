@@ -25,6 +25,9 @@ class HostileWindowTest : public ::testing::Test {
 protected:
     // Shows the window; the directory lists `server` as the one station.
     void ShowWindow();
+    // From here on the window's answers are timed: call it once the test's
+    // own material is made, which would otherwise count as the window's delay.
+    void StartProbe();
     // Stops the probe and checks the window's health; prints the figures.
     void Vitals(std::size_t memoryBoundKib);
 

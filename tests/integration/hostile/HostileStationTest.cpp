@@ -101,9 +101,10 @@ protected:
 
 TEST_F(HostileStation, ResetInTheMiddleOfAFrameKeepsEverythingHeardBeforeIt)
 {
+    const std::string audio = Tone(ToneBefore, 3);
+    StartProbe();
     LoopbackPeer stream = Connect();
     ASSERT_TRUE(stream.Send(HeaderBytes()));
-    const std::string audio = Tone(ToneBefore, 3);
     Deliver(stream, audio.substr(0, audio.size() - 50)); // the last frame stays incomplete
     stream.Reset();
     ASSERT_TRUE(WaitUntil([&] { return form->lblstatus->Caption().startsWith(QStringLiteral("Error: ")); }))
@@ -116,6 +117,7 @@ TEST_F(HostileStation, ResetInTheMiddleOfAFrameKeepsEverythingHeardBeforeIt)
 TEST_F(HostileStation, CloseInTheMiddleOfTheHeaderTakesNoHeaderAndDisconnects)
 {
     const TACMWaveFormat before = form->ACMC->FormatIn;
+    StartProbe();
     LoopbackPeer stream = Connect();
     ASSERT_TRUE(stream.Send(HeaderBytes(testsupport::MpegFormat(44100)).substr(0, 300)));
     testsupport::Pump(200);
@@ -128,8 +130,9 @@ TEST_F(HostileStation, CloseInTheMiddleOfTheHeaderTakesNoHeaderAndDisconnects)
 
 TEST_F(HostileStation, HeaderDrippedOneByteAtATimeIsTakenWholeAndTheAudioPlays)
 {
+    const std::string header = HeaderBytes(), audio = Tone(ToneBefore, 2);
+    StartProbe();
     LoopbackPeer stream = Connect();
-    const std::string header = HeaderBytes();
     for (char byte : header) {
         ASSERT_TRUE(stream.Send(std::string(1, byte)));
         testsupport::Pump(2);
@@ -137,7 +140,7 @@ TEST_F(HostileStation, HeaderDrippedOneByteAtATimeIsTakenWholeAndTheAudioPlays)
     ASSERT_TRUE(WaitUntil([&] { return form->Radioname->OriginalCaption() == QStringLiteral("Hostile"); }));
     EXPECT_EQ(std::memcmp(&form->ACMC->FormatIn, header.data() + offsetof(TStreamHeader, FormatIn),
                           sizeof(TACMWaveFormat)), 0);
-    Deliver(stream, Tone(ToneBefore, 2));
+    Deliver(stream, audio);
     EXPECT_GE(hostile::ToneWindows(PlayOutAndStop(), Rate, ToneBefore, ToneAfter), 2 * 4 - 2);
     Vitals(16 * MiB);
 }
@@ -147,11 +150,14 @@ class GarbageInTheStream : public HostileStation, public ::testing::WithParamInt
 
 TEST_P(GarbageInTheStream, SoundResumesAfterItAndNothingBeforeItIsLost)
 {
+    const std::string before = Tone(ToneBefore, 2), garbage = Garbage(GetParam(), unsigned(GetParam())),
+                      after = Tone(ToneAfter, 3);
+    StartProbe();
     LoopbackPeer stream = Connect();
     ASSERT_TRUE(stream.Send(HeaderBytes()));
-    Deliver(stream, Tone(ToneBefore, 2));
-    Deliver(stream, Garbage(GetParam(), unsigned(GetParam())), 4096);
-    Deliver(stream, Tone(ToneAfter, 3));
+    Deliver(stream, before);
+    Deliver(stream, garbage, 4096);
+    Deliver(stream, after);
     const QByteArray heard = PlayOutAndStop();
     EXPECT_GE(hostile::ToneWindows(heard, Rate, ToneBefore, ToneAfter), 2 * 4 - 2) << "audio before the garbage lost";
     EXPECT_GE(hostile::ToneWindows(heard, Rate, ToneAfter, ToneBefore), 3 * 4 - 3) << "the sound did not resume";
@@ -173,10 +179,12 @@ TEST_P(AbsurdFormatRecord, IsSurvivedAndTheReadsGoOn)
 {
     TACMWaveFormat format = testsupport::MpegFormat();
     GetParam().spoil(format);
+    const std::string audio = Tone(ToneBefore, 2), garbage = Garbage(64 * 1024, 7);
+    StartProbe();
     LoopbackPeer stream = Connect();
     ASSERT_TRUE(stream.Send(HeaderBytes(format)));
-    Deliver(stream, Tone(ToneBefore, 2));
-    Deliver(stream, Garbage(64 * 1024, 7), 4096);
+    Deliver(stream, audio);
+    Deliver(stream, garbage, 4096);
     EXPECT_TRUE(WaitUntil([&] { return form->lblstatus->Caption().startsWith(QStringLiteral("Received")); }, 5000));
     QTest::mouseClick(form->btndisconnect, Qt::LeftButton, {}, QPoint(5, 5));
     ASSERT_TRUE(WaitUntil([&] { return !form->ACMO->Active() && form->ACMO->LiveCount() == 0; }));
@@ -200,12 +208,13 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(HostileStation, FloodForTwentySecondsKeepsMemoryUnderItsBound)
 {
-    LoopbackPeer stream = Connect();
-    ASSERT_TRUE(stream.Send(HeaderBytes()));
     const std::string tone = Tone(ToneBefore, 10);
     std::string flood;
     while (flood.size() < 256 * 1024)
         flood += tone;
+    StartProbe();
+    LoopbackPeer stream = Connect();
+    ASSERT_TRUE(stream.Send(HeaderBytes()));
 
     // The station writes from a thread of its own, as fast as the socket takes it.
     std::atomic<bool> stop{false};
@@ -236,13 +245,14 @@ class InfoChannelFlood : public HostileStation, public ::testing::WithParamInter
 TEST_P(InfoChannelFlood, WindowKeepsAnsweringAndTheLastTextIsShown)
 {
     const std::size_t total = GetParam();
+    std::string text(total, ' ');
+    for (std::size_t i = 0; i < total; ++i)
+        text[i] = char(0x20 + i % 0xDF); // printable bytes of the code page, high ones included
+    StartProbe();
     LoopbackPeer stream = Connect();
     ASSERT_TRUE(stream.Send(HeaderBytes()));
     ASSERT_TRUE(WaitUntil([&] { return info.Waiting() >= 26; }));
     info.Receive(26);
-    std::string text(total, ' ');
-    for (std::size_t i = 0; i < total; ++i)
-        text[i] = char(0x20 + i % 0xDF); // printable bytes of the code page, high ones included
     std::thread station([&, fd = info.Descriptor()] {
         // A flood comes in 100 parts spread over a second (or as fast as the
         // window reads); a single text in one send.
