@@ -758,6 +758,12 @@ void TfmMain::KBPSTimerTimer(QObject*)
 
 namespace {
 
+// The most of one directory answer that is kept: its last lines, the only
+// ones a rebuild reads. A directory that sends without end would otherwise
+// grow the window until the next query gives up on it. Cut only at twice the
+// size, so that a long answer is not moved at every read.
+constexpr size_t kMaxDirectoryAnswer = 8u << 20;
+
 // One line of the directory answer and where its line break starts
 // (npos for a last line without one).
 struct AnswerLine {
@@ -832,6 +838,12 @@ void TfmMain::CollectDirectoryAnswer(const std::string& chunk)
     const size_t nul = chunk.find('\0');
     DirectoryAnswer.append(chunk, 0, nul);
     m_directoryAnswerEnded = nul != std::string::npos;
+    if (DirectoryAnswer.size() > 2 * kMaxDirectoryAnswer) {
+        // From a line break on, so no cut line passes for a station; the break
+        // makes the empty line at which the scan stops.
+        const size_t cut = DirectoryAnswer.find_first_of("\r\n", DirectoryAnswer.size() - kMaxDirectoryAnswer);
+        DirectoryAnswer.erase(0, std::min(cut, DirectoryAnswer.size()));
+    }
 }
 
 void TfmMain::HTTPWSocketSessionClosed(QObject*, std::uint16_t)

@@ -7,7 +7,9 @@
 #include "platform/toolkit/TComboBox.h"
 #include "tests/support/EventLoop.h"
 
+#include <atomic>
 #include <random>
+#include <thread>
 
 using testsupport::LoopbackPeer;
 using testsupport::LoopbackServer;
@@ -26,21 +28,33 @@ protected:
         ShowWindow();
     }
 
-    // Serves the query under way with `answer` and waits for the rebuild.
-    void Answer(const std::string& answer)
+    // The query under way, its request read whole: closing with unread
+    // bytes would reset the connection and cut the answer off.
+    LoopbackPeer AcceptQuery()
     {
         LoopbackPeer peer = directory.Accept();
-        ASSERT_TRUE(peer.Valid()) << "no query arrived";
-        // The whole request first: closing with unread bytes would reset the
-        // connection and cut the answer off.
+        EXPECT_TRUE(peer.Valid()) << "no query arrived";
         const std::string url = "http://127.0.0.1:" + std::to_string(directory.Port()) + "/dir/";
         const std::size_t request = ("GET " + url + "index.php?action=queryuser HTTP/1.0\r\nAccept: */*\r\n"
                                      "User-Agent: ktsendolinv30\r\nHost: 127.0.0.1\r\nConnection: Keep-Alive\r\n\r\n\r\n")
                                         .size();
-        ASSERT_EQ(peer.Receive(request).size(), request);
-        ASSERT_TRUE(peer.Send(answer));
+        EXPECT_EQ(peer.Receive(request).size(), request);
+        return peer;
+    }
+
+    // Closes the query's connection and waits for the rebuild.
+    void Finish(LoopbackPeer& peer)
+    {
         peer.Close();
         ASSERT_TRUE(WaitUntil([&] { return form->HTTPWSocket->State() == net::wsClosed; }, 30000));
+    }
+
+    // Serves the query under way with `answer` and waits for the rebuild.
+    void Answer(const std::string& answer)
+    {
+        LoopbackPeer peer = AcceptQuery();
+        ASSERT_TRUE(peer.Send(answer));
+        Finish(peer);
     }
 
     void QueryAndAnswer(const std::string& answer)
@@ -85,6 +99,29 @@ TEST_F(HostileDirectory, FiveMegabyteAnswerGivesItsStationsAndIsNotKept)
     EXPECT_EQ(Names(), QStringList{"Danach"});
     EXPECT_LT(form->DirectoryText().size(), 64u) << "the large answer is still held";
     Vitals(64 * MiB);
+}
+
+TEST_F(HostileDirectory, AnswerWithoutEndIsHeldToItsLastLines)
+{
+    const std::string junk = Junk(1u << 20, 4);
+    StartProbe();
+    LoopbackPeer peer = AcceptQuery();
+    ASSERT_TRUE(peer.Send(kHead + "1.1.1.1:1,Oben\r\n"));
+    // 200 MiB from a thread of its own, so the window reads meanwhile.
+    std::atomic<bool> sent{false};
+    std::thread flood([&, fd = peer.Descriptor()] {
+        for (int i = 0; i < 200; ++i)
+            hostile::SendAll(fd, junk);
+        hostile::SendAll(fd, "2.2.2.2:2,Unten\r\n");
+        sent = true;
+    });
+    while (!WaitUntil([&] { return sent.load(); }, 100))
+        residentPeak = std::max(residentPeak, testsupport::ResidentKib());
+    flood.join();
+    Finish(peer);
+    EXPECT_EQ(Names(), QStringList{"Unten"});
+    EXPECT_LE(form->DirectoryText().size(), 16u << 20);
+    Vitals(96 * MiB);
 }
 
 TEST_F(HostileDirectory, HundredThousandStationLinesAllEnterTheListInReverse)
