@@ -17,6 +17,7 @@
 #include "widgets/Tcascont.h"
 #include "wire/StreamRecords.h"
 
+#include <QElapsedTimer>
 #include <QString>
 #include <array>
 #include <cstdint>
@@ -221,6 +222,10 @@ private:
     void SetUpMeters();
     bool ReadMeterControl();
     void FreeMixers();
+    // While the window is hidden the scroll and level-meter ticks pause; on
+    // showing, the lines take the steps they missed and the bars are read.
+    void PauseDisplay();
+    void ResumeDisplay();
 
     // Private state, in declaration order.
     std::int32_t BytesReceived = 0;
@@ -244,8 +249,12 @@ private:
     // The answer of the query under way has had its NUL byte: what follows
     // it is dropped until the connection closes.
     bool m_directoryAnswerEnded = false;
+    // The query under way has brought bytes, so its answer has replaced the
+    // previous one; a query that brings none leaves that one to be read again.
+    bool m_directoryAnswerStarted = false;
     // A drag that no window manager took over: the window follows the mouse,
     // keeping the pressed point under it.
     bool m_dragging = false;
     QPoint m_dragGrip; // the pressed point, relative to the window's position
+    QElapsedTimer m_hiddenSince; // valid while the display is paused
 };

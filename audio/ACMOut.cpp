@@ -104,7 +104,12 @@ void TACMOut::Play(const void* Data, std::uint32_t Size)
 
     if (m_prerollCount > 0) {
         --m_prerollCount;
-        return;
+        // A second of audio held back (a station's burst comes in one read)
+        // already covers what the pre-roll is for; waiting for more reads
+        // would only delay the start by a network tick each.
+        if (m_heldBytes < m_queueLimit / QueueSeconds * PrerollSeconds)
+            return;
+        m_prerollCount = 0;
     }
     SubmitWaiting();
 }

@@ -1,9 +1,10 @@
 // TACMOut plays a stream of audio blocks through the wave output.
 //
 // GUI thread only. Opened once per stream on its format record; the first
-// NumBuffers blocks are held back (pre-roll), then every block goes to the
-// device as it arrives. Each block is kept until the device reports it done
-// (MM_WOM_DONE on the component's NotifyWindow) or Close releases it.
+// NumBuffers blocks are held back (pre-roll), or fewer once they hold
+// PrerollSeconds of audio, then every block goes to the device as it
+// arrives. Each block is kept until the device reports it done (MM_WOM_DONE
+// on the component's NotifyWindow) or Close releases it.
 //
 // What it holds is bounded by playing time (QueueLimit, from the format's
 // byte rate). The device takes at most DeviceLimit of it; the rest waits in
@@ -55,6 +56,7 @@ public:
     // where they can still be dropped.
     static constexpr unsigned QueueSeconds = 5;
     static constexpr unsigned DeviceSeconds = 2;
+    static constexpr unsigned PrerollSeconds = 1;
     // The bound never goes below MinQueueBytes (a format with no or a tiny
     // byte rate) and the memory held, blocks' bookkeeping included, never
     // above MaxHeldBytes (an absurd byte rate).

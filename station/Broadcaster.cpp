@@ -34,16 +34,19 @@ public:
         ReadMore();
     }
 
-    // False when the unsent audio now exceeds the bound.
-    bool Enqueue(const AudioFrame& frame, double bound)
+    // Queues a frame without writing; false when the unsent audio now exceeds
+    // the bound. Flush() then sends everything queued in one write.
+    bool Push(const AudioFrame& frame, double bound)
     {
         queue_.push_back(frame);
         queuedSeconds_ += frame.seconds;
-        if (queuedSeconds_ > bound)
-            return false;
-        if (inFlight_.empty())
+        return queuedSeconds_ <= bound;
+    }
+
+    void Flush()
+    {
+        if (inFlight_.empty() && !queue_.empty())
             WriteMore();
-        return true;
     }
 
     void Close()
@@ -57,11 +60,10 @@ private:
     {
         inFlight_.assign(queue_.begin(), queue_.end());
         queue_.clear();
-        std::vector<asio::const_buffer> buffers;
-        buffers.reserve(inFlight_.size());
+        buffers_.clear();
         for (const AudioFrame& f : inFlight_)
-            buffers.push_back(asio::buffer(*f.bytes));
-        asio::async_write(socket_, buffers, [self = shared_from_this()](asio::error_code ec, std::size_t) {
+            buffers_.push_back(asio::buffer(*f.bytes));
+        asio::async_write(socket_, buffers_, [self = shared_from_this()](asio::error_code ec, std::size_t) {
             self->Written(ec);
         });
     }
@@ -92,6 +94,7 @@ private:
     Broadcaster& owner_;
     std::deque<AudioFrame> queue_;
     std::vector<AudioFrame> inFlight_;
+    std::vector<asio::const_buffer> buffers_; // inFlight_'s bytes, kept for the next write
     double queuedSeconds_ = 0;
 };
 
@@ -133,9 +136,10 @@ void Broadcaster::AddListener(asio::ip::tcp::socket socket, const std::string& p
     listeners_.emplace(listener.get(), listener);
     LogLine(peer + " stream listener connected (" + std::to_string(listeners_.size()) + " listening)");
     listener->Start();
-    listener->Enqueue({header_, 0}, settings_.queueSeconds);
+    listener->Push({header_, 0}, settings_.queueSeconds);
     for (const AudioFrame& f : burst_)
-        listener->Enqueue(f, settings_.queueSeconds + settings_.burstSeconds);
+        listener->Push(f, settings_.queueSeconds + settings_.burstSeconds);
+    listener->Flush();
 }
 
 void Broadcaster::Tick()
@@ -143,6 +147,7 @@ void Broadcaster::Tick()
     const auto now = Clock::now();
     if (now - due_ > MaxLag)
         due_ = now;
+    batch_.clear();
     while (due_ <= now) {
         const AudioFrame frame = source_.Next();
         if (source_.Title() != title_) {
@@ -150,9 +155,11 @@ void Broadcaster::Tick()
             if (OnTitle)
                 OnTitle(title_);
         }
-        Release(frame);
+        batch_.push_back(frame);
         due_ += std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(frame.seconds));
     }
+    if (!batch_.empty())
+        Release(batch_);
     timer_.expires_at(std::max(due_, now + TickInterval));
     timer_.async_wait([this](asio::error_code ec) {
         if (!ec)
@@ -160,19 +167,28 @@ void Broadcaster::Tick()
     });
 }
 
-void Broadcaster::Release(const AudioFrame& frame)
+void Broadcaster::Release(const std::vector<AudioFrame>& frames)
 {
-    burst_.push_back(frame);
-    burstHeld_ += frame.seconds;
+    for (const AudioFrame& frame : frames) {
+        burst_.push_back(frame);
+        burstHeld_ += frame.seconds;
+    }
     while (!burst_.empty() && burstHeld_ > settings_.burstSeconds) {
         burstHeld_ -= burst_.front().seconds;
         burst_.pop_front();
     }
 
+    // One write per listener for the whole batch: with thousands of listeners
+    // the socket writes are most of the station's work.
     std::vector<StreamListener*> overdue;
     for (auto& [raw, listener] : listeners_) {
         // The burst a listener got on connecting counts on top of the bound.
-        if (!listener->Enqueue(frame, settings_.queueSeconds + settings_.burstSeconds))
+        bool within = true;
+        for (const AudioFrame& frame : frames)
+            within = listener->Push(frame, settings_.queueSeconds + settings_.burstSeconds) && within;
+        if (within)
+            listener->Flush();
+        else
             overdue.push_back(raw);
     }
     for (StreamListener* raw : overdue) {

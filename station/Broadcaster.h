@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 namespace station {
 
@@ -41,7 +42,8 @@ public:
 private:
     friend class StreamListener;
     void Tick();
-    void Release(const AudioFrame& frame);
+    // Hands the frames that fell due in one tick to every listener.
+    void Release(const std::vector<AudioFrame>& frames);
     void Remove(StreamListener* listener, const std::string& reason);
 
     asio::steady_timer timer_;
@@ -49,6 +51,7 @@ private:
     const std::shared_ptr<const std::string> header_;
     const BroadcastSettings settings_;
     std::chrono::steady_clock::time_point due_; // when the next frame goes out
+    std::vector<AudioFrame> batch_; // the frames due in the current tick
     std::deque<AudioFrame> burst_;
     double burstHeld_ = 0;
     std::string title_;

@@ -131,7 +131,7 @@ const char* UsageText()
            "  --burst SECONDS          recent audio a new listener gets at once (default 2)\n"
            "  --queue SECONDS          unsent audio after which a listener is dropped (default 10)\n"
            "  --greeting-timeout SECONDS  time a new connection has to greet (default 5)\n"
-           "  --max-listeners N        stream listeners served at once (default 1000)\n"
+           "  --max-listeners N        stream listeners served at once (default 10000)\n"
            "  --help                   show this text\n"
            "\n"
            "When ready it prints 'stream HOST:PORT' and, with --directory, 'directory HOST:PORT'.\n"

@@ -30,7 +30,7 @@ struct Options {
     double burstSeconds = 2;
     double queueSeconds = 10;
     double greetingTimeoutSeconds = 5;
-    std::size_t maxListeners = 1000;
+    std::size_t maxListeners = 10000;
     std::vector<ListedStation> listed;
     bool help = false;
 };

@@ -4,6 +4,10 @@
 
 #include "platform/toolkit/TTimer.h"
 
+#include <QFontInfo>
+#include <QFontMetricsF>
+#include <QRegion>
+
 namespace {
 // The gap between the end of the text and its next start.
 const QString ScrollGap(10, QLatin1Char(' '));
@@ -27,7 +31,61 @@ void TAnimLabel::ScrollStep()
     const QString caption = Caption();
     if (caption.isEmpty())
         return;
-    SetCaption(caption.mid(1) + caption.front());
+    const QString next = caption.mid(1) + caption.front();
+    // Summed advances match the drawn text only in a fixed-pitch font.
+    if (AutoSize() || !isVisible() || !QFontInfo(font()).fixedPitch()) {
+        SetCaption(next);
+        return;
+    }
+    // A step moves every character one place, but where the old and the new
+    // text have the same character (the gap's spaces, mostly) nothing changes
+    // on screen; only the rest is repainted, ten times a second.
+    const QRegion changed = ChangedArea(caption, next);
+    setAttribute(Qt::WA_UpdatesDisabled, true);
+    SetCaption(next);
+    setAttribute(Qt::WA_UpdatesDisabled, false);
+    update(changed);
+}
+
+QRegion TAnimLabel::ChangedArea(const QString& before, const QString& after) const
+{
+    const QRect box = contentsRect();
+    const QFontMetricsF metrics(font());
+    // Glyphs may reach past their advance (bold, italic): widen each span.
+    const qreal reach = metrics.maxWidth();
+    QRegion changed;
+    bool inRun = false;
+    qreal xBefore = box.left(), xAfter = box.left();
+    qreal runBefore = 0, runAfter = 0;
+    const qsizetype length = std::max(before.size(), after.size());
+    for (qsizetype i = 0; i <= length; ++i) {
+        const bool differs = i < length && (i >= before.size() || i >= after.size() || before[i] != after[i]);
+        if (differs && !inRun) {
+            inRun = true;
+            runBefore = xBefore;
+            runAfter = xAfter;
+        }
+        if (!differs && inRun) {
+            const qreal left = std::min(runBefore, runAfter) - reach;
+            const qreal right = std::max(xBefore, xAfter) + reach;
+            changed += QRectF(left, box.top(), right - left, box.height()).toAlignedRect() & box;
+            inRun = false;
+        }
+        if (i < before.size())
+            xBefore += metrics.horizontalAdvance(before[i]);
+        if (i < after.size())
+            xAfter += metrics.horizontalAdvance(after[i]);
+    }
+    return changed;
+}
+
+void TAnimLabel::ScrollSteps(qint64 steps)
+{
+    const QString caption = Caption();
+    if (caption.isEmpty() || steps <= 0)
+        return;
+    const qsizetype shift = qsizetype(steps % caption.size());
+    SetCaption(caption.mid(shift) + caption.left(shift));
 }
 
 void TAnimLabel::StopScroll()

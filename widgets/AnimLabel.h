@@ -13,6 +13,8 @@
 
 #include <QString>
 
+class QRegion;
+
 namespace platform {
 class TTimer;
 }
@@ -37,12 +39,17 @@ public:
 
     void StartScroll();
     void ScrollStep();
+    // The same as that many ScrollSteps, in one change of the caption.
+    void ScrollSteps(qint64 steps);
     void StopScroll();
 
     // The label's own step timer, or null before the first StartScroll.
     const platform::TTimer* StepTimer() const { return m_stepTimer; }
 
 private:
+    // The part of the label whose pixels differ between the two captions.
+    QRegion ChangedArea(const QString& before, const QString& after) const;
+
     platform::TTimer* m_stepTimer = nullptr;
     QString m_originalCaption;
     int m_intervall = 0;

@@ -1,5 +1,6 @@
 // Threading: GUI thread only. The QTimer is restarted on every change of
-// Interval or Enabled, which is what gives a re-enabled timer a full interval.
+// Interval, Enabled or Paused, which is what gives a re-enabled timer a full
+// interval.
 #include "platform/toolkit/TTimer.h"
 
 #include "platform/toolkit/Application.h"
@@ -29,10 +30,18 @@ void TTimer::SetEnabled(bool enabled)
     UpdateTimer();
 }
 
+void TTimer::SetPaused(bool paused)
+{
+    if (paused == m_paused)
+        return;
+    m_paused = paused;
+    UpdateTimer();
+}
+
 void TTimer::UpdateTimer()
 {
     m_timer.stop();
-    if (m_enabled && m_interval > 0)
+    if (m_enabled && !m_paused && m_interval > 0)
         m_timer.start(m_interval);
 }
 

@@ -23,6 +23,11 @@ public:
     bool Enabled() const { return m_enabled; }
     void SetEnabled(bool enabled);
 
+    // A paused timer does not tick. Enabled and Interval keep their values
+    // and may still change; the end of the pause starts a full interval.
+    bool Paused() const { return m_paused; }
+    void SetPaused(bool paused);
+
     std::function<void(QObject* Sender)> OnTimer;
 
 private:
@@ -32,6 +37,7 @@ private:
     QTimer m_timer;
     int m_interval = 1000;
     bool m_enabled = true;
+    bool m_paused = false;
 };
 
 } // namespace platform

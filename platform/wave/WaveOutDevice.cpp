@@ -22,7 +22,9 @@ void PublishPeak(unsigned left, unsigned right)
 }
 
 constexpr auto IdleKickDelay = std::chrono::milliseconds(50);
-constexpr auto PollInterval = std::chrono::milliseconds(10);
+// The level meter keeps the peak of 20 ms chunks; publishing it more often
+// than a chunk lasts only costs wake-ups.
+constexpr auto PollInterval = std::chrono::milliseconds(20);
 
 } // namespace
 

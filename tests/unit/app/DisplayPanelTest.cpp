@@ -121,3 +121,36 @@ TEST(DisplayPanel, ClosingBlanksTheStationNameButKeepsTheInfoText)
     EXPECT_EQ(form.Info->Caption().size(), ("Nachrichten" + Gap).size());
     EXPECT_TRUE(doubled.contains(form.Info->Caption())) << "the info line was cleared on close";
 }
+
+// Hidden, the window's scroll and meter ticks pause (they would only wake the
+// program); shown again, the lines stand where the missed ticks would have put
+// them and the timers keep the states the window gave them.
+TEST(DisplayPanel, HiddenWindowPausesTheTickersAndCatchesUpWhenShown)
+{
+    MainWindowHarness h;
+    TfmMain& form = h.Create();
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    Show(form.Radioname, "Radio");
+    form.VUTimer->SetEnabled(true);
+    form.hide();
+    EXPECT_TRUE(form.Timer1->Paused());
+    EXPECT_TRUE(form.VUTimer->Paused());
+    EXPECT_TRUE(form.Timer1->Enabled() && form.VUTimer->Enabled()) << "pausing changed what the window enabled";
+    testsupport::Pump(450);
+    EXPECT_EQ(form.Radioname->Caption(), "Radio" + Gap) << "a hidden window went on ticking";
+
+    form.show();
+    EXPECT_FALSE(form.Timer1->Paused() || form.VUTimer->Paused());
+    const QString shown = form.Radioname->Caption();
+    int steps = 1;
+    while (steps < 15 && ("Radio" + Gap).mid(steps) + ("Radio" + Gap).left(steps) != shown)
+        ++steps;
+    EXPECT_GE(steps, 4) << "missed ticks not taken: " << shown.toStdString();
+
+    // A timer switched off while hidden stays off when the window comes back.
+    form.hide();
+    form.VUTimer->SetEnabled(false);
+    form.show();
+    EXPECT_FALSE(form.VUTimer->Enabled());
+}

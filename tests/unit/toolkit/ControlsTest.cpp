@@ -4,6 +4,9 @@
 #include "platform/toolkit/TImage.h"
 #include "platform/toolkit/TLabel.h"
 #include "platform/toolkit/TPanel.h"
+#include "platform/toolkit/TProgressBar.h"
+
+#include <QScreen>
 
 #include <QTest>
 #include <gtest/gtest.h>
@@ -170,4 +173,25 @@ TEST(TForm, OnShowRunsAtEveryShowingAfterAHideAndOnCloseOnce)
     form.close();
     EXPECT_EQ(closed, 1);
     EXPECT_FALSE(form.isVisible());
+}
+
+// The bar schedules its repaint instead of painting at once; the screen must
+// still end up showing every new position, and an unchanged one is no change.
+TEST(TProgressBar, EachNewPositionReachesTheScreen)
+{
+    QWidget window;
+    window.resize(120, 30);
+    platform::TProgressBar bar(&window);
+    bar.setGeometry(10, 10, 100, 12);
+    bar.setRange(0, 32767);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    const auto screen = [&] { return window.screen()->grabWindow(window.winId()).toImage().convertToFormat(QImage::Format_RGB32); };
+    const auto fresh = [&] { return window.grab().toImage().convertToFormat(QImage::Format_RGB32); };
+    for (const int position : {16000, 300, 32767, 32767, 0, 65535, 9000}) {
+        bar.SetPosition(position);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(bar.value(), std::min(position, 32767));
+        ASSERT_EQ(screen(), fresh()) << "position " << position << " was not shown";
+    }
 }

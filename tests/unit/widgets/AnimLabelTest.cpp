@@ -2,7 +2,13 @@
 #include "tests/support/EventLoop.h"
 #include "widgets/AnimLabel.h"
 
+#include <QFontInfo>
+#include <QImage>
+#include <QPixmap>
+#include <QScreen>
 #include <QStringList>
+#include <QTest>
+#include <QWidget>
 #include <gtest/gtest.h>
 
 namespace {
@@ -127,4 +133,59 @@ TEST(TAnimLabel, IntervallZeroNeverStepsEvenWithBuiltinTimer)
     label.StartScroll();
     testsupport::Pump(100);
     EXPECT_EQ(label.Caption(), "Still" + Gap);
+}
+
+// A step repaints only the characters that change. What reaches the screen
+// must still be exactly the new caption: a repaint area that misses a changed
+// glyph leaves a piece of the old text standing.
+TEST(TAnimLabel, StepsOnScreenMatchAFreshPaintOfTheCaption)
+{
+    QWidget window;
+    window.resize(300, 40);
+    window.setAutoFillBackground(true);
+    QPalette palette = window.palette();
+    palette.setBrush(QPalette::Window, QBrush(Qt::darkBlue, Qt::Dense4Pattern)); // seen through the label
+    window.setPalette(palette);
+    TAnimLabel label(&window);
+    label.SetAutoSize(false);
+    label.setGeometry(16, 10, 265, 15);
+    QFont font(QStringLiteral("Liberation Mono"));
+    font.setPixelSize(15);
+    font.setBold(true);
+    label.setFont(font);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    if (!QFontInfo(label.font()).fixedPitch())
+        GTEST_SKIP() << "no fixed-pitch font here; every step repaints the whole label";
+
+    // A short name (much of the line is gap) and a text longer than the label.
+    for (const QString& text : {QStringLiteral("Bench"), QStringLiteral("Eine Melodie vom lokalen Sender, 24 kbit/s")}) {
+        label.SetOriginalCaption(text);
+        label.StartScroll();
+        for (int step = 1; step <= int(text.size()) + 12; ++step) {
+            label.ScrollStep();
+            QCoreApplication::processEvents(); // paints and flushes the update
+            const QImage shown = window.screen()->grabWindow(window.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+            const QImage fresh = window.grab().toImage().convertToFormat(QImage::Format_RGB32);
+            ASSERT_EQ(shown, fresh) << qPrintable(text) << ": the screen differs after step " << step;
+        }
+    }
+}
+
+TEST(TAnimLabel, ManyStepsAtOnceEqualSingleSteps)
+{
+    TAnimLabel single, many;
+    for (TAnimLabel* label : {&single, &many}) {
+        label->SetOriginalCaption("Sendolin");
+        label->StartScroll();
+    }
+    for (const int steps : {0, 1, 7, 18, 19, 100}) {
+        for (int i = 0; i < steps; ++i)
+            single.ScrollStep();
+        many.ScrollSteps(steps);
+        EXPECT_EQ(many.Caption(), single.Caption()) << steps << " steps";
+    }
+    TAnimLabel blank;
+    blank.ScrollSteps(5);
+    EXPECT_TRUE(blank.Caption().isEmpty());
 }
