@@ -130,9 +130,11 @@ TYPED_TEST(HandleReuse, FreedHandleNeverComesBackAndStaysRefused)
     registry.Close(freed);
     const Handle next = registry.Open();
     EXPECT_TRUE(seen.insert(kept).second && seen.insert(freed).second && seen.insert(next).second);
-    for (const Handle h : seen)
-        if (h != kept && h != next)
+    for (const Handle h : seen) {
+        if (h != kept && h != next) {
             EXPECT_TRUE(registry.Refuses(h));
+        }
+    }
     registry.Close(kept);
     registry.Close(next);
 }
