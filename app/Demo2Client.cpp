@@ -758,6 +758,12 @@ void TfmMain::KBPSTimerTimer(QObject*)
 
 namespace {
 
+// The most of one directory answer that is kept: its last lines, the only
+// ones a rebuild reads. A directory that sends without end would otherwise
+// grow the window until the next query gives up on it. Cut only at twice the
+// size, so that a long answer is not moved at every read.
+constexpr size_t kMaxDirectoryAnswer = 8u << 20;
+
 // One line of the directory answer and where its line break starts
 // (npos for a last line without one).
 struct AnswerLine {
@@ -820,12 +826,24 @@ void TfmMain::HTTPWSocketDataAvailable(QObject*, std::uint16_t)
 
 void TfmMain::CollectDirectoryAnswer(const std::string& chunk)
 {
-    if (m_directoryAnswerEnded)
+    if (m_directoryAnswerEnded || chunk.empty())
         return;
+    // The first bytes of an answer replace the previous one whole: a rebuild
+    // reads the last answer that brought bytes and nothing above it, also when
+    // that answer has no empty line at which the scan would stop.
+    if (!m_directoryAnswerStarted)
+        DirectoryAnswer.clear();
+    m_directoryAnswerStarted = true;
     // Nothing after a NUL is ever read, so it ends this answer here.
     const size_t nul = chunk.find('\0');
     DirectoryAnswer.append(chunk, 0, nul);
     m_directoryAnswerEnded = nul != std::string::npos;
+    if (DirectoryAnswer.size() > 2 * kMaxDirectoryAnswer) {
+        // From a line break on, so no cut line passes for a station; the break
+        // makes the empty line at which the scan stops.
+        const size_t cut = DirectoryAnswer.find_first_of("\r\n", DirectoryAnswer.size() - kMaxDirectoryAnswer);
+        DirectoryAnswer.erase(0, std::min(cut, DirectoryAnswer.size()));
+    }
 }
 
 void TfmMain::HTTPWSocketSessionClosed(QObject*, std::uint16_t)
@@ -834,7 +852,9 @@ void TfmMain::HTTPWSocketSessionClosed(QObject*, std::uint16_t)
     Adressliste->ClearItems();
     StationAddresses.clear();
     // Bottom-up until the empty line that ends the last answer's head: the
-    // last station line becomes the first item.
+    // last station line becomes the first item. The names go in at once: a
+    // directory may list a hundred thousand stations.
+    QStringList names;
     size_t emptyLine = std::string::npos;
     for (size_t i = lines.size(); i-- > 0;) {
         const std::string& line = lines[i].text;
@@ -848,14 +868,16 @@ void TfmMain::HTTPWSocketSessionClosed(QObject*, std::uint16_t)
         if (std::count(address.begin(), address.end(), '.') != 3)
             continue;
         StationAddresses.push_back(address);
-        Adressliste->AddItem(FromWin1252(name));
+        names.push_back(FromWin1252(name));
     }
+    Adressliste->AddItems(names);
     // No later rebuild reads above that empty line; keep it (from its line
     // break on, so a break split across answers still splits the same) and
     // what follows.
     if (emptyLine != std::string::npos)
         DirectoryAnswer.erase(0, lines[emptyLine].breakAt);
     m_directoryAnswerEnded = false;
+    m_directoryAnswerStarted = false;
 }
 
 void TfmMain::HTTPWSocketError(QObject*)
@@ -878,13 +900,26 @@ void TfmMain::ISocketConnect(QObject*, TCustomWinSocket* Socket)
         Application::Instance().ProcessMessages();
 }
 
+namespace {
+
+// The longest info text shown. A station may send megabytes at once; laying
+// out and rotating all of it at every scroll step would freeze the window,
+// and no ticker of that length is read anyway.
+constexpr size_t kMaxInfoText = 64 * 1024;
+
+} // namespace
+
 void TfmMain::ISocketRead(QObject*, TCustomWinSocket* Socket)
 {
     // The texts have no framing: all bytes waiting now are one message, and
-    // it replaces the previous one whole.
+    // it replaces the previous one whole. Of a longer one the newest bytes
+    // are shown; all of it is read, so nothing piles up in the socket.
+    std::string text = Socket->ReceiveString();
+    if (text.size() > kMaxInfoText)
+        text.erase(0, text.size() - kMaxInfoText);
     Info->StopScroll();
     Info->SetIntervall(100);
-    Info->SetOriginalCaption(FromWin1252(Socket->ReceiveString()));
+    Info->SetOriginalCaption(FromWin1252(text));
     Info->StartScroll();
 }
 

@@ -244,6 +244,9 @@ private:
     // The answer of the query under way has had its NUL byte: what follows
     // it is dropped until the connection closes.
     bool m_directoryAnswerEnded = false;
+    // The query under way has brought bytes, so its answer has replaced the
+    // previous one; a query that brings none leaves that one to be read again.
+    bool m_directoryAnswerStarted = false;
     // A drag that no window manager took over: the window follows the mouse,
     // keeping the pressed point under it.
     bool m_dragging = false;

@@ -42,6 +42,14 @@ void TComboBox::AddItem(const QString& item)
         setCurrentIndex(selected);
 }
 
+void TComboBox::AddItems(const QStringList& items)
+{
+    const int selected = currentIndex();
+    addItems(items);
+    if (currentIndex() != selected)
+        setCurrentIndex(selected);
+}
+
 int TComboBox::IndexOfText(const QString& text) const
 {
     for (int i = 0; i < count(); ++i)

@@ -32,6 +32,8 @@ public:
     int Count() const { return count(); }
     QString Item(int index) const { return itemText(index); }
     void AddItem(const QString& item);
+    // Appends all at once: one model insertion instead of one per item.
+    void AddItems(const QStringList& items);
     void ClearItems() { clear(); }
 
     // Index of the first item equal to text, ignoring case; -1 if none.

@@ -18,6 +18,8 @@ public:
     ~LoopbackPeer() { Close(); }
 
     bool Valid() const { return m_fd >= 0; }
+    // For a script that sends from a thread of its own (Send pumps the GUI loop).
+    int Descriptor() const { return m_fd; }
 
     bool Send(const std::string& bytes);
     // Bytes that have arrived and not been read yet.

@@ -1,0 +1,92 @@
+#include "tests/integration/hostile/HostileFixture.h"
+
+#include "tests/support/EventLoop.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <iostream>
+#include <poll.h>
+#include <sys/socket.h>
+
+namespace hostile {
+
+void HostileWindowTest::ShowWindow()
+{
+    if (h.directory.body.isEmpty())
+        h.directory.body = QStringLiteral("127.0.0.1:%1,Testsender\r\n").arg(server.Port()).toLatin1();
+    form = &h.Create();
+    form->show();
+    residentBefore = residentPeak = testsupport::ResidentKib();
+}
+
+void HostileWindowTest::StartProbe()
+{
+    probe = std::make_unique<testsupport::LatencyProbe>(form);
+}
+
+void HostileWindowTest::Vitals(std::size_t memoryBoundKib)
+{
+    ASSERT_TRUE(probe) << "the test never started the probe";
+    // A last round of calls: the window must still take them now.
+    const int answered = probe->Answered();
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return probe->Answered() > answered + 2; }, 10000))
+        << "the window stopped answering";
+    probe->Stop();
+    residentPeak = std::max(residentPeak, testsupport::ResidentKib());
+    const std::size_t grown = residentPeak > residentBefore ? residentPeak - residentBefore : 0;
+    std::cout << ::testing::UnitTest::GetInstance()->current_test_info()->name() << ": worst answer "
+              << probe->WorstMs() << " ms, resident peak " << residentPeak << " KiB (+" << grown << " KiB)\n";
+    EXPECT_LT(probe->WorstMs(), AnswerBoundMs);
+    EXPECT_LE(grown, memoryBoundKib);
+    for (const auto& box : h.errors)
+        ADD_FAILURE() << "error box: " << box.text.toStdString();
+}
+
+bool SendAll(int fd, const char* data, std::size_t size)
+{
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::send(fd, data + done, size - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            done += std::size_t(n);
+        } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+            pollfd p{fd, POLLOUT, 0};
+            ::poll(&p, 1, 100);
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+namespace {
+
+// Power of one frequency in a stretch of the left channel (Goertzel).
+double Power(const std::int16_t* frames, std::size_t count, int rate, double hz)
+{
+    const double coefficient = 2 * std::cos(2 * M_PI * hz / rate);
+    double s1 = 0, s2 = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const double s0 = frames[2 * i] + coefficient * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+    }
+    return s1 * s1 + s2 * s2 - coefficient * s1 * s2;
+}
+
+} // namespace
+
+int ToneWindows(const QByteArray& pcm, int rate, double hz, double other)
+{
+    const std::size_t frames = std::size_t(rate) / 4, bytes = frames * 4;
+    int count = 0;
+    for (qsizetype at = 0; at + qsizetype(bytes) <= pcm.size(); at += qsizetype(bytes)) {
+        const auto* window = reinterpret_cast<const std::int16_t*>(pcm.constData() + at);
+        if (Power(window, frames, rate, hz) > 10 * Power(window, frames, rate, other))
+            ++count;
+    }
+    return count;
+}
+
+} // namespace hostile

@@ -1,0 +1,104 @@
+// What a robustness test checks of a process under attack: its resident
+// memory, and how long its GUI thread takes to answer a posted call.
+//
+// LatencyProbe runs a thread of its own that posts a stamped call to the
+// target object every 50 ms; the target's (GUI) thread records how late each
+// one ran. A call still unanswered when the probe stops counts with its age,
+// so a thread that froze for good shows as late, not as quiet.
+#pragma once
+
+#include <QFile>
+#include <QMetaObject>
+#include <QObject>
+#include <QString>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
+
+namespace testsupport {
+
+// VmRSS of a process (this one by default) in KiB; 0 when it cannot be read.
+inline std::size_t ResidentKib(qint64 pid = 0)
+{
+    QFile status(pid ? QStringLiteral("/proc/%1/status").arg(pid) : QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').front().toULong();
+    return 0;
+}
+
+class LatencyProbe {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    explicit LatencyProbe(QObject* target) : m_target(target)
+    {
+        m_thread = std::thread([this] { Run(); });
+    }
+    ~LatencyProbe() { Stop(); }
+    LatencyProbe(const LatencyProbe&) = delete;
+    LatencyProbe& operator=(const LatencyProbe&) = delete;
+
+    // Ends the posting; call on the target's thread before the target goes.
+    // Calls already posted then run as no-ops.
+    void Stop()
+    {
+        if (!m_thread.joinable())
+            return;
+        m_stop = true;
+        m_thread.join();
+        const auto pending = m_lastPosted.load();
+        if (m_lastAnswered.load() < pending)
+            Record(pending);
+        m_dead->store(true);
+    }
+
+    // The latest any posted call ran (or has waited so far), in ms.
+    double WorstMs() const { return m_worstUs.load() / 1000.0; }
+    int Answered() const { return m_answered.load(); }
+
+private:
+    void Run()
+    {
+        while (!m_stop) {
+            const auto posted = Now();
+            m_lastPosted = posted;
+            QMetaObject::invokeMethod(m_target, [this, posted, dead = m_dead] {
+                if (dead->load())
+                    return;
+                m_lastAnswered = std::max(m_lastAnswered.load(), posted);
+                Record(posted);
+                ++m_answered;
+            }, Qt::QueuedConnection);
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+
+    static std::int64_t Now()
+    {
+        return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch()).count();
+    }
+
+    void Record(std::int64_t posted)
+    {
+        const std::int64_t late = Now() - posted;
+        std::int64_t worst = m_worstUs.load();
+        while (late > worst && !m_worstUs.compare_exchange_weak(worst, late)) {
+        }
+    }
+
+    QObject* m_target;
+    std::shared_ptr<std::atomic<bool>> m_dead = std::make_shared<std::atomic<bool>>(false);
+    std::atomic<bool> m_stop{false};
+    std::atomic<std::int64_t> m_lastPosted{0};
+    std::atomic<std::int64_t> m_lastAnswered{0};
+    std::atomic<std::int64_t> m_worstUs{0};
+    std::atomic<int> m_answered{0};
+    std::thread m_thread;
+};
+
+} // namespace testsupport
