@@ -19,6 +19,12 @@ constexpr int Bitrates[5][15] = {
 
 constexpr int SampleRates[3] = {44100, 48000, 32000}; // MPEG-1; halved for 2, quartered for 2.5
 
+// Frames start with 0xFF, tags with "ID3" or "TAG".
+bool MayStartUnit(char byte)
+{
+    return static_cast<std::uint8_t>(byte) == 0xFF || byte == 'I' || byte == 'T';
+}
+
 const std::uint8_t* Bytes(const std::string& s, std::size_t pos)
 {
     return reinterpret_cast<const std::uint8_t*>(s.data()) + pos;
@@ -179,6 +185,10 @@ FrameSplitter::Step FrameSplitter::TryFrame(Frame& out)
         }
         return Step::NeedMore;
     }
+    if (!MayStartUnit(buffer_[pos_])) {
+        SkipNoise();
+        return Step::Skipped;
+    }
     if (buffer_.compare(pos_, 3, "ID3") == 0 || buffer_.compare(pos_, 3, "TAG") == 0) {
         const TagResult tag = SkipTag();
         if (tag == TagResult::Skipped)
@@ -249,6 +259,20 @@ FrameSplitter::TagResult FrameSplitter::SkipTag()
     pos_ += 128;
     skipped_ += 128;
     return TagResult::Skipped;
+}
+
+// Skips, in one go, the run of bytes at pos_ that can start neither a frame
+// nor a tag: garbage between frames costs one test per byte. It stops where
+// fewer than 4 bytes are left, as skipping byte by byte does.
+void FrameSplitter::SkipNoise()
+{
+    const std::size_t end = buffer_.size() - 3;
+    std::size_t at = pos_;
+    while (at < end && !MayStartUnit(buffer_[at]))
+        ++at;
+    skipped_ += at - pos_;
+    pos_ = at;
+    last_.reset();
 }
 
 void FrameSplitter::SkipByte()

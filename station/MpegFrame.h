@@ -60,6 +60,7 @@ private:
     Step TryFrame(Frame& out);
     TagResult SkipTag();
     void SkipByte();
+    void SkipNoise();
     void Compact();
 
     std::string buffer_;

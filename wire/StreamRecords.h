@@ -6,41 +6,19 @@
 // they move.
 #pragma once
 
-#include <bit>
+#include "platform/wave/MMReg.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
 
-static_assert(std::endian::native == std::endian::little,
-              "the wire records are laid out for a little-endian host");
+// The format records are the platform's own, byte for byte: the station
+// builds them, the client hands them to its wave output unchanged.
+using TWaveFormatEx = platform::WAVEFORMATEX;         // the 18-byte head
+using TMpegLayer3Extra = platform::MPEGLAYER3WAVEFORMAT_EXTRA; // after the head for tag 0x0055
+using TACMWaveFormat = platform::WAVEFORMATBUFFER;    // 129 bytes: the head and 111 bytes of format data
 
 #pragma pack(push, 1)
-
-// The 18-byte WAVEFORMATEX head of a format record.
-struct TWaveFormatEx {
-    std::uint16_t wFormatTag;
-    std::uint16_t nChannels;
-    std::uint32_t nSamplesPerSec;
-    std::uint32_t nAvgBytesPerSec;
-    std::uint16_t nBlockAlign;
-    std::uint16_t wBitsPerSample;
-    std::uint16_t cbSize;
-};
-
-// The MPEGLAYER3WAVEFORMAT fields that follow the head for tag 0x0055.
-struct TMpegLayer3Extra {
-    std::uint16_t wID;
-    std::uint32_t fdwFlags;
-    std::uint16_t nBlockSize;
-    std::uint16_t nFramesPerBlock;
-    std::uint16_t nCodecDelay;
-};
-
-// A 129-byte audio format record: the head and 111 bytes of format data.
-struct TACMWaveFormat {
-    TWaveFormatEx Format;
-    std::uint8_t Extra[111];
-};
 
 // The 514-byte record that opens the stream channel.
 struct TStreamHeader {
@@ -60,9 +38,9 @@ static_assert(offsetof(TStreamHeader, FormatIn) == 385);
 
 namespace wire {
 
-constexpr std::uint16_t WAVE_FORMAT_PCM = 0x0001;
-constexpr std::uint16_t WAVE_FORMAT_MPEG = 0x0050;
-constexpr std::uint16_t WAVE_FORMAT_MPEGLAYER3 = 0x0055;
+using platform::WAVE_FORMAT_MPEG;
+using platform::WAVE_FORMAT_MPEGLAYER3;
+using platform::WAVE_FORMAT_PCM;
 
 // Sent by the client, once, right after connecting; no terminator, no line end.
 constexpr std::string_view StreamGreeting = "KT-SendolinClient v40-Daten"; // 27 bytes

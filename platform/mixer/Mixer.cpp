@@ -4,10 +4,11 @@
 // never waits for a reader, and a reader never waits for it.
 #include "platform/mixer/Mixer.h"
 
+#include "platform/toolkit/HandleTable.h"
+
 #include <algorithm>
 #include <cstring>
 #include <mutex>
-#include <unordered_set>
 
 namespace platform {
 
@@ -17,11 +18,12 @@ constexpr DWORD SpeakersLineId = 0xFFFF0000u; // destination 0, as winmm numbers
 constexpr DWORD PeakMeterId = 1;
 constexpr DWORD Channels = 2;
 constexpr char DeviceName[] = "Sendolin Output Mixer";
+// Handles start above every device index, so mixerGetDevCaps can tell them apart.
+constexpr std::uintptr_t FirstHandle = 0x2000;
 
 struct HandleSet {
     std::mutex lock;
-    std::unordered_set<HMIXER> open;
-    std::uintptr_t next = 0x2000;
+    HandleTable<HMIXER, bool> open{FirstHandle};
 };
 
 HandleSet& Handles()
@@ -34,7 +36,7 @@ bool IsOpen(HMIXEROBJ handle)
 {
     HandleSet& set = Handles();
     std::lock_guard guard(set.lock);
-    return set.open.count(handle) != 0;
+    return set.open.Contains(handle);
 }
 
 // The object-type bits name what the first argument is: an open handle
@@ -107,8 +109,7 @@ MMRESULT mixerOpen(HMIXER* phmx, UINT uMxId, DWORD_PTR dwCallback, DWORD_PTR, DW
         return MMSYSERR_INVALPARAM;
     HandleSet& set = Handles();
     std::lock_guard guard(set.lock);
-    *phmx = reinterpret_cast<HMIXER>(set.next++);
-    set.open.insert(*phmx);
+    *phmx = set.open.Insert(true);
     return MMSYSERR_NOERROR;
 }
 
@@ -118,7 +119,7 @@ MMRESULT mixerGetDevCapsA(UINT_PTR uMxId, MIXERCAPS* pmxcaps, UINT cbmxcaps)
         return MMSYSERR_INVALPARAM;
     // Either a device index or an open handle names the device.
     if (uMxId != 0 && !IsOpen(reinterpret_cast<HMIXEROBJ>(uMxId)))
-        return uMxId < 0x2000 ? MMSYSERR_BADDEVICEID : MMSYSERR_INVALHANDLE;
+        return uMxId < FirstHandle ? MMSYSERR_BADDEVICEID : MMSYSERR_INVALHANDLE;
     std::memset(pmxcaps, 0, sizeof *pmxcaps);
     pmxcaps->vDriverVersion = 0x0100;
     CopyName(pmxcaps->szPname, DeviceName);
@@ -196,7 +197,7 @@ MMRESULT mixerClose(HMIXER hmx)
 {
     HandleSet& set = Handles();
     std::lock_guard guard(set.lock);
-    return set.open.erase(hmx) ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
+    return set.open.Erase(hmx) ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
 }
 
 } // namespace platform

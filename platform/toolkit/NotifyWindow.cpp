@@ -5,12 +5,12 @@
 #include "platform/toolkit/NotifyWindow.h"
 
 #include "platform/toolkit/Application.h"
+#include "platform/toolkit/HandleTable.h"
 
 #include <QCoreApplication>
 #include <QEvent>
 #include <atomic>
 #include <mutex>
-#include <unordered_map>
 
 namespace platform {
 
@@ -31,9 +31,8 @@ public:
 
 struct Registry {
     std::mutex lock;
-    std::unordered_map<HWND, NotifyWindow*> windows;
     // Handles are never reused, so a stale handle cannot reach a newer window.
-    HWND next = 0x10000;
+    HandleTable<HWND, NotifyWindow*> windows{0x10000};
 };
 
 Registry& registry()
@@ -56,27 +55,26 @@ NotifyWindow::NotifyWindow(Handler handler, QObject* parent)
 {
     Registry& reg = registry();
     std::lock_guard guard(reg.lock);
-    m_handle = reg.next++;
-    reg.windows.emplace(m_handle, this);
+    m_handle = reg.windows.Insert(this);
 }
 
 NotifyWindow::~NotifyWindow()
 {
     Registry& reg = registry();
     std::lock_guard guard(reg.lock);
-    reg.windows.erase(m_handle);
+    reg.windows.Erase(m_handle);
 }
 
 bool NotifyWindow::Post(HWND window, unsigned message, WPARAM wParam, LPARAM lParam)
 {
     Registry& reg = registry();
     std::lock_guard guard(reg.lock);
-    const auto found = reg.windows.find(window);
-    if (found == reg.windows.end())
+    NotifyWindow* const* found = reg.windows.Find(window);
+    if (!found)
         return false;
     auto* notice = new NotifyEvent(message, wParam, lParam);
     g_posts.fetch_add(1, std::memory_order_release);
-    QCoreApplication::postEvent(found->second, notice);
+    QCoreApplication::postEvent(*found, notice);
     return true;
 }
 

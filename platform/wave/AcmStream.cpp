@@ -3,13 +3,15 @@
 // that a stale handle is refused rather than followed.
 #include "platform/wave/MSAcm.h"
 
+#include "platform/toolkit/HandleTable.h"
 #include "platform/wave/WaveFormat.h"
 
 #include <memory>
 #include <mutex>
-#include <unordered_map>
 
 namespace platform {
+
+namespace {
 
 struct AcmStream {
     wave::StreamFormat source;
@@ -20,11 +22,9 @@ struct AcmStream {
     unsigned prepared = 0;
 };
 
-namespace {
-
 struct StreamSet {
     std::mutex lock;
-    std::unordered_map<HACMSTREAM, std::unique_ptr<AcmStream>> streams;
+    HandleTable<HACMSTREAM, std::unique_ptr<AcmStream>> streams{0x3000};
 };
 
 StreamSet& Streams()
@@ -37,10 +37,11 @@ AcmStream* Find(HACMSTREAM has)
 {
     StreamSet& set = Streams();
     std::lock_guard guard(set.lock);
-    return set.streams.count(has) ? has : nullptr;
+    const auto* found = set.streams.Find(has);
+    return found ? found->get() : nullptr;
 }
 
-MMRESULT CheckPair(const TACMWaveFormat& source, const TACMWaveFormat& destination, AcmStream& out)
+MMRESULT CheckPair(const WAVEFORMATBUFFER& source, const WAVEFORMATBUFFER& destination, AcmStream& out)
 {
     if (wave::ParseFormat(source, out.source) != MMSYSERR_NOERROR ||
         wave::ParseFormat(destination, out.destination) != MMSYSERR_NOERROR)
@@ -57,8 +58,8 @@ MMRESULT CheckPair(const TACMWaveFormat& source, const TACMWaveFormat& destinati
 
 } // namespace
 
-MMRESULT acmStreamOpen(HACMSTREAM* phas, void* driver, const TACMWaveFormat* source,
-                       const TACMWaveFormat* destination, void* filter, DWORD_PTR callback,
+MMRESULT acmStreamOpen(HACMSTREAM* phas, void* driver, const WAVEFORMATBUFFER* source,
+                       const WAVEFORMATBUFFER* destination, void* filter, DWORD_PTR callback,
                        DWORD_PTR instance, DWORD flags)
 {
     if (!source || !destination || driver || filter)
@@ -72,10 +73,9 @@ MMRESULT acmStreamOpen(HACMSTREAM* phas, void* driver, const TACMWaveFormat* sou
         return MMSYSERR_NOERROR;
     if (!phas)
         return MMSYSERR_INVALPARAM;
-    *phas = stream.get();
     StreamSet& set = Streams();
     std::lock_guard guard(set.lock);
-    set.streams.emplace(stream.get(), std::move(stream));
+    *phas = set.streams.Insert(std::move(stream));
     return MMSYSERR_NOERROR;
 }
 
@@ -140,12 +140,12 @@ MMRESULT acmStreamClose(HACMSTREAM has, DWORD flags)
         return MMSYSERR_INVALFLAG;
     StreamSet& set = Streams();
     std::lock_guard guard(set.lock);
-    const auto found = set.streams.find(has);
-    if (found == set.streams.end())
+    const auto* found = set.streams.Find(has);
+    if (!found)
         return MMSYSERR_INVALHANDLE;
-    if (found->second->prepared > 0)
+    if ((*found)->prepared > 0)
         return ACMERR_BUSY;
-    set.streams.erase(found);
+    set.streams.Erase(has);
     return MMSYSERR_NOERROR;
 }
 

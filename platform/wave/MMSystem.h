@@ -10,7 +10,7 @@
 #pragma once
 
 #include "platform/toolkit/NotifyWindow.h"
-#include "wire/StreamRecords.h"
+#include "platform/wave/MMReg.h"
 
 #include <cstdint>
 
@@ -78,7 +78,7 @@ using HWAVEOUT = HWAVEOUT__*;
 // only through the mapper. An unknown tag or an inconsistent record gives
 // WAVERR_BADFORMAT; no usable ALSA device gives MMSYSERR_BADDEVICEID or
 // MMSYSERR_NODRIVER.
-MMRESULT waveOutOpen(HWAVEOUT* phwo, UINT deviceId, const TACMWaveFormat* format,
+MMRESULT waveOutOpen(HWAVEOUT* phwo, UINT deviceId, const WAVEFORMATBUFFER* format,
                      DWORD_PTR callback, DWORD_PTR instance, DWORD flags);
 MMRESULT waveOutPrepareHeader(HWAVEOUT hwo, WAVEHDR* header, UINT size);
 MMRESULT waveOutUnprepareHeader(HWAVEOUT hwo, WAVEHDR* header, UINT size);

@@ -40,11 +40,12 @@ struct ACMSTREAMHEADER {
     DWORD dwReservedDriver[10];
 };
 
-struct AcmStream;
-using HACMSTREAM = AcmStream*;
+// Handles are never reused, like the wave output's.
+struct HACMSTREAM__;
+using HACMSTREAM = HACMSTREAM__*;
 
-MMRESULT acmStreamOpen(HACMSTREAM* phas, void* driver, const TACMWaveFormat* source,
-                       const TACMWaveFormat* destination, void* filter, DWORD_PTR callback,
+MMRESULT acmStreamOpen(HACMSTREAM* phas, void* driver, const WAVEFORMATBUFFER* source,
+                       const WAVEFORMATBUFFER* destination, void* filter, DWORD_PTR callback,
                        DWORD_PTR instance, DWORD flags);
 MMRESULT acmStreamSize(HACMSTREAM has, DWORD input, DWORD* output, DWORD flags);
 MMRESULT acmStreamPrepareHeader(HACMSTREAM has, ACMSTREAMHEADER* header, DWORD flags);

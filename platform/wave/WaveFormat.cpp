@@ -14,7 +14,7 @@ bool IsMpegRate(unsigned rate)
 
 namespace {
 
-MMRESULT ParsePcm(const TWaveFormatEx& f, StreamFormat& out)
+MMRESULT ParsePcm(const WAVEFORMATEX& f, StreamFormat& out)
 {
     const bool sizeOk = f.wBitsPerSample == 8 || f.wBitsPerSample == 16;
     const bool channelsOk = f.nChannels == 1 || f.nChannels == 2;
@@ -29,7 +29,7 @@ MMRESULT ParsePcm(const TWaveFormatEx& f, StreamFormat& out)
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT ParseMpeg(const TWaveFormatEx& f, StreamFormat& out)
+MMRESULT ParseMpeg(const WAVEFORMATEX& f, StreamFormat& out)
 {
     if ((f.nChannels != 1 && f.nChannels != 2) || !IsMpegRate(f.nSamplesPerSec))
         return WAVERR_BADFORMAT;
@@ -41,13 +41,13 @@ MMRESULT ParseMpeg(const TWaveFormatEx& f, StreamFormat& out)
 
 } // namespace
 
-MMRESULT ParseFormat(const TACMWaveFormat& record, StreamFormat& out)
+MMRESULT ParseFormat(const WAVEFORMATBUFFER& record, StreamFormat& out)
 {
     switch (record.Format.wFormatTag) {
-    case wire::WAVE_FORMAT_PCM:
+    case WAVE_FORMAT_PCM:
         return ParsePcm(record.Format, out);
-    case wire::WAVE_FORMAT_MPEGLAYER3:
-    case wire::WAVE_FORMAT_MPEG:
+    case WAVE_FORMAT_MPEGLAYER3:
+    case WAVE_FORMAT_MPEG:
         return ParseMpeg(record.Format, out);
     default:
         return WAVERR_BADFORMAT;

@@ -25,7 +25,7 @@ struct StreamFormat {
 
 // MMSYSERR_NOERROR and the parsed format, or WAVERR_BADFORMAT for an unknown
 // tag or a record whose fields contradict each other.
-MMRESULT ParseFormat(const TACMWaveFormat& record, StreamFormat& out);
+MMRESULT ParseFormat(const WAVEFORMATBUFFER& record, StreamFormat& out);
 
 // True when the sample rate is one MPEG-1, -2 or -2.5 audio can carry.
 bool IsMpegRate(unsigned rate);

@@ -4,12 +4,12 @@
 // costs nothing.
 #include "platform/wave/MMSystem.h"
 
+#include "platform/toolkit/HandleTable.h"
 #include "platform/wave/WaveLog.h"
 #include "platform/wave/WaveOutDevice.h"
 
 #include <memory>
 #include <mutex>
-#include <unordered_map>
 
 namespace platform {
 
@@ -17,8 +17,7 @@ namespace {
 
 struct DeviceSet {
     std::mutex lock;
-    std::unordered_map<HWAVEOUT, std::unique_ptr<WaveOutDevice>> devices;
-    std::uintptr_t next = 0x1000;
+    HandleTable<HWAVEOUT, std::unique_ptr<WaveOutDevice>> devices{0x1000};
 };
 
 DeviceSet& Devices()
@@ -31,8 +30,8 @@ WaveOutDevice* Find(HWAVEOUT hwo)
 {
     DeviceSet& set = Devices();
     std::lock_guard guard(set.lock);
-    const auto found = set.devices.find(hwo);
-    return found == set.devices.end() ? nullptr : found->second.get();
+    const auto* found = set.devices.Find(hwo);
+    return found ? found->get() : nullptr;
 }
 
 MMRESULT CheckHeader(const WAVEHDR* header, UINT size)
@@ -72,7 +71,7 @@ MMRESULT CheckRoute(UINT deviceId, DWORD flags, const wave::StreamFormat& format
 
 } // namespace
 
-MMRESULT waveOutOpen(HWAVEOUT* phwo, UINT deviceId, const TACMWaveFormat* format,
+MMRESULT waveOutOpen(HWAVEOUT* phwo, UINT deviceId, const WAVEFORMATBUFFER* format,
                      DWORD_PTR callback, DWORD_PTR instance, DWORD flags)
 {
     if (!format || (!phwo && !(flags & WAVE_FORMAT_QUERY)))
@@ -91,10 +90,11 @@ MMRESULT waveOutOpen(HWAVEOUT* phwo, UINT deviceId, const TACMWaveFormat* format
     const HWND window = (flags & CALLBACK_TYPEMASK) == CALLBACK_WINDOW ? callback : 0;
     DeviceSet& set = Devices();
     std::unique_lock guard(set.lock);
-    const auto handle = reinterpret_cast<HWAVEOUT>(set.next++);
-    auto device = std::make_unique<WaveOutDevice>(handle, parsed, std::move(pcm), window, instance);
-    device->PostNotice(MM_WOM_OPEN);
-    set.devices.emplace(handle, std::move(device));
+    const HWAVEOUT handle = set.devices.InsertMade([&](HWAVEOUT h) {
+        auto device = std::make_unique<WaveOutDevice>(h, parsed, std::move(pcm), window, instance);
+        device->PostNotice(MM_WOM_OPEN);
+        return device;
+    });
     guard.unlock();
     *phwo = handle;
     return MMSYSERR_NOERROR;
@@ -130,13 +130,12 @@ MMRESULT waveOutClose(HWAVEOUT hwo)
     {
         DeviceSet& set = Devices();
         std::lock_guard guard(set.lock);
-        const auto found = set.devices.find(hwo);
-        if (found == set.devices.end())
+        const auto* found = set.devices.Find(hwo);
+        if (!found)
             return MMSYSERR_INVALHANDLE;
-        if (found->second->HasQueued())
+        if ((*found)->HasQueued())
             return WAVERR_STILLPLAYING;
-        device = std::move(found->second);
-        set.devices.erase(found);
+        device = set.devices.Take(hwo);
     }
     device->PostNotice(MM_WOM_CLOSE);
     device.reset(); // joins the helper thread

@@ -7,11 +7,12 @@
 // touched again. The helper holds no pointer to any component.
 #include "platform/winsock/WinSockPrivate.h"
 
+#include "platform/toolkit/HandleTable.h"
+
 #include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <thread>
-#include <unordered_set>
 #include <vector>
 
 namespace platform::winsock {
@@ -155,10 +156,10 @@ int PackServEnt(char* buffer, int length, const std::string& name, std::uint16_t
 
 namespace {
 
+// A task is live while its answer is still wanted.
 struct Tasks {
     std::mutex lock;
-    std::unordered_set<HANDLE> pending;
-    HANDLE next = 1;
+    HandleTable<HANDLE, bool> pending{1};
 };
 
 // Never destroyed: a helper thread may still finish a lookup while the
@@ -179,14 +180,13 @@ HANDLE StartTask(HWND window, unsigned message, char* buffer, int bufferLength, 
     HANDLE task = 0;
     {
         std::lock_guard guard(tasks().lock);
-        task = tasks().next++;
-        tasks().pending.insert(task);
+        task = tasks().pending.Insert(true);
     }
     try {
         std::thread([=] {
             auto answer = resolve();
             std::lock_guard guard(tasks().lock);
-            if (tasks().pending.erase(task) == 0)
+            if (!tasks().pending.Erase(task))
                 return; // cancelled
             int error = answer.error;
             int needed = 0;
@@ -199,7 +199,7 @@ HANDLE StartTask(HWND window, unsigned message, char* buffer, int bufferLength, 
         }).detach();
     } catch (const std::system_error&) {
         std::lock_guard guard(tasks().lock);
-        tasks().pending.erase(task);
+        tasks().pending.Erase(task);
         return Fail(WSAENOBUFS), 0;
     }
     return task;
@@ -236,11 +236,11 @@ HANDLE WSAAsyncGetServByName(HWND window, unsigned message, const char* name, co
 int WSACancelAsyncRequest(HANDLE task)
 {
     std::lock_guard guard(tasks().lock);
-    if (tasks().pending.erase(task) != 0)
+    if (tasks().pending.Erase(task))
         return 0;
     // An answered request has nothing left to cancel; its answer names a task
     // the caller no longer waits for.
-    if (task != 0 && task < tasks().next)
+    if (tasks().pending.WasIssued(task))
         return 0;
     return Fail(WSAEINVAL);
 }

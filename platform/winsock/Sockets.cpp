@@ -10,11 +10,12 @@
 // call (recv, accept, send) switches it on again.
 #include "platform/winsock/WinSockPrivate.h"
 
+#include "platform/toolkit/HandleTable.h"
+
 #include <QSocketNotifier>
 #include <atomic>
 #include <cstring>
 #include <memory>
-#include <unordered_map>
 
 namespace platform::winsock {
 
@@ -38,14 +39,11 @@ struct Entry {
     std::unique_ptr<QSocketNotifier> writeNotifier;
 };
 
-struct Table {
-    std::unordered_map<SOCKET, std::unique_ptr<Entry>> entries;
-    SOCKET next = 0x100;
-};
+using Table = HandleTable<SOCKET, std::unique_ptr<Entry>>;
 
 Table& table()
 {
-    static Table instance;
+    static Table instance{0x100};
     return instance;
 }
 
@@ -53,9 +51,8 @@ std::atomic<int> g_startups{0};
 
 Entry* Find(SOCKET s)
 {
-    auto& entries = table().entries;
-    const auto found = entries.find(s);
-    return found == entries.end() ? nullptr : found->second.get();
+    const auto* found = table().Find(s);
+    return found ? found->get() : nullptr;
 }
 
 bool Selected(const Entry& e) { return e.window != 0 && e.events != 0; }
@@ -225,9 +222,7 @@ SOCKET Adopt(int fd, Phase phase)
     auto entry = std::make_unique<Entry>();
     entry->fd = fd;
     entry->phase = phase;
-    const SOCKET s = table().next++;
-    table().entries.emplace(s, std::move(entry));
-    return s;
+    return table().Insert(std::move(entry));
 }
 
 } // namespace
@@ -272,12 +267,11 @@ SOCKET socket(int af, int type, int protocol)
 
 int closesocket(SOCKET s)
 {
-    auto& entries = table().entries;
-    const auto found = entries.find(s);
-    if (found == entries.end())
+    std::unique_ptr<Entry> entry = table().Take(s);
+    if (!entry)
         return Fail(WSAENOTSOCK);
-    const int fd = found->second->fd;
-    entries.erase(found); // the notifiers go before the descriptor they watch
+    const int fd = entry->fd;
+    entry.reset(); // the notifiers go before the descriptor they watch
     if (::close(fd) != 0 && errno != EINTR)
         return FailFromErrno();
     return 0;

@@ -1,4 +1,5 @@
-// The stream channel's bytes after the greeting: the 514-byte header whose
+// The stream channel's bytes after the greeting (after one byte that picks
+// the size of the network reads): the 514-byte header whose
 // input format opens the wave output, then whatever the peer sends as audio,
 // through the format holder, the wave output component and the wave layer's
 // decoder thread into ALSA's null device. Absurd formats must be refused and
@@ -11,22 +12,32 @@
 #include "wire/StreamRecords.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
+#include <QTimer>
 #include <cstdint>
 #include <cstring>
 
 namespace {
 
-constexpr std::size_t BlockBytes = 1460; // what one network read brings
+// Blocks as network reads bring them; the first input byte picks the size,
+// so the device sees many small blocks as well as a few large ones.
+std::size_t BlockBytes(std::uint8_t choice)
+{
+    return 16 + choice % 64 * 32;
+}
 
+// Waits until the device has finished every block it was given. Blocks the
+// component still holds back (its preroll) never reach the device, so they
+// are not waited for. The loop sleeps until the next done notice, so the
+// device thread has the processor to itself. The null device plays faster
+// than real time: a block still at the device after seconds is a hang.
 void Drain(TACMOut& out)
 {
-    // Let the device thread take what it was given; the null device plays
-    // faster than real time, so this ends quickly unless something is stuck.
-    QElapsedTimer waited;
-    waited.start();
-    while (out.LiveCount() > 0 && waited.elapsed() < 200)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    QTimer limit;
+    limit.setSingleShot(true);
+    limit.start(5000);
+    while (out.LiveCount() > out.PendingCount() && limit.isActive())
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    FUZZ_CHECK(out.LiveCount() == out.PendingCount());
 }
 
 } // namespace
@@ -40,8 +51,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    if (size < sizeof(TStreamHeader))
+    if (size < 1 + sizeof(TStreamHeader))
         return 0;
+    const std::size_t block = BlockBytes(data[0]);
+    ++data, --size;
     TStreamHeader header;
     std::memcpy(&header, data, sizeof header);
     TACMConvertor holder;
@@ -49,10 +62,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     holder.FormatOut = header.FormatOut;
     TACMOut out;
     try {
-        out.SetNumBuffers(4);
+        out.SetNumBuffers(4); // as the window has it
         out.Open(holder.FormatIn);
-        for (std::size_t at = sizeof header; at < size; at += BlockBytes)
-            out.Play(data + at, std::uint32_t(std::min(BlockBytes, size - at)));
+        for (std::size_t at = sizeof header; at < size; at += block)
+            out.Play(data + at, std::uint32_t(std::min(block, size - at)));
         Drain(out);
     } catch (const platform::Exception&) {
         // A refused format or a failed write: the window drops that read.

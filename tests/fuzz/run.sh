@@ -6,6 +6,8 @@
 # New crashing inputs land in build-fuzz/artifacts/; once fixed, copy them into
 # tests/fuzz/corpus/<target>/ so the ordinary build replays them for good.
 # Each run's last line ("Done N runs in S second(s)") is its execution count.
+# SENDOLIN_FUZZ_RUNS=N stops each target after N executions instead (or at
+# SECONDS, whichever comes first).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 seconds=${1:-60}
@@ -31,12 +33,25 @@ mkdir -p "$build/artifacts"
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$root/tests/fuzz/lsan.supp}
+# Longest input per target: enough for what each parser can tell apart, short
+# enough that every execution stays cheap.
+max_len() {
+  case "$1" in
+    stream_path_fuzz) echo 8192 ;;   # read-size byte, 514-byte header, a few blocks of audio
+    form_reader_fuzz) echo 8192 ;;   # the whole main window's layout fits
+    mpeg_frame_fuzz) echo 4096 ;;    # two frames of the largest size, or an ID3 tag and frames
+    station_request_fuzz) echo 9216 ;; # just past the largest request head a station reads
+    *) echo 4096 ;;
+  esac
+}
+runs=${SENDOLIN_FUZZ_RUNS:--1}
 for target in "${targets[@]}"; do
   work="$build/corpus/$target"
   mkdir -p "$work"
   cp -n "$root/tests/fuzz/corpus/$target/"* "$work/" 2>/dev/null || true
   echo "== $target ($seconds s)"
-  "$build/tests/fuzz/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=4096 \
+  "$build/tests/fuzz/$target" -max_total_time="$seconds" -runs="$runs" -max_len="$(max_len "$target")" \
+    -timeout=10 -rss_limit_mb=4096 \
     -artifact_prefix="$build/artifacts/$target-" -print_final_stats=1 "$work" 2>&1 \
     | grep -E '^(Done|stat::number_of_executed_units|==[0-9]+==ERROR|SUMMARY|artifact_prefix|Test unit written)' || true
 done
