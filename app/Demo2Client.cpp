@@ -721,8 +721,9 @@ void TfmMain::CSocketRead(QObject*, TCustomWinSocket* Socket)
     }
     // A failure here loses this read's audio and nothing else.
     try {
-        CountReceived(Socket->BytesWaiting());
+        // Asked once: bytes arriving meanwhile are read and counted next time.
         const int waiting = Socket->BytesWaiting();
+        CountReceived(waiting);
         std::vector<char> buffer(static_cast<size_t>(std::max(waiting, 0)));
         Socket->ReceiveBytes(buffer.data(), waiting);
         if (!ACMO->Active()) {

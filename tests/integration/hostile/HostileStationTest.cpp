@@ -22,6 +22,9 @@
 #include <random>
 #include <thread>
 
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
+
 using testsupport::LoopbackPeer;
 using testsupport::WaitUntil;
 
@@ -61,11 +64,10 @@ protected:
     void SetUp() override
     {
         ShowWindow();
-        // Counts every byte the stream channel's reads take.
+        // Remembers the stream channel's socket, to see what is still waiting there.
         form->CSocket->OnRead = [this, inner = form->CSocket->OnRead](QObject* s, TCustomWinSocket* w) {
-            const int before = w->BytesWaiting();
+            streamSocket = w;
             inner(s, w);
-            bytesRead += std::size_t(std::max(before - w->BytesWaiting(), 0));
         };
     }
 
@@ -73,14 +75,24 @@ protected:
 
     // Sends in pieces with the window running in between, as a network
     // delivers audio, and waits until the window has read all of it.
-    void Deliver(LoopbackPeer& stream, const std::string& bytes, std::size_t piece = 1000)
+    void Deliver(LoopbackPeer& peer, const std::string& bytes, std::size_t piece = 1000)
     {
-        sent += bytes.size();
         for (std::size_t at = 0; at < bytes.size(); at += piece) {
-            ASSERT_TRUE(stream.Send(bytes.substr(at, piece)));
+            ASSERT_TRUE(peer.Send(bytes.substr(at, piece)));
             testsupport::Pump(10);
         }
-        ASSERT_TRUE(WaitUntil([&] { return bytesRead >= sent; }, 20000)) << "the window stopped reading";
+        ASSERT_TRUE(WaitUntil([&] { return AllTaken(peer); }, 20000)) << "the window stopped reading";
+    }
+
+    // Everything sent has been read by the window: nothing is left in the
+    // peer's send queue (on loopback, bytes leave it once they reach the
+    // window's socket) and nothing waits at the window's socket.
+    bool AllTaken(LoopbackPeer& peer) const
+    {
+        int unsent = 0;
+        if (::ioctl(peer.Descriptor(), SIOCOUTQ, &unsent) != 0 || unsent > 0)
+            return false;
+        return streamSocket && streamSocket->BytesWaiting() == 0;
     }
 
     // Waits until every block has been played, then stops; what the device heard.
@@ -93,8 +105,7 @@ protected:
     }
 
     LoopbackPeer info;
-    std::size_t bytesRead = 0;
-    std::size_t sent = sizeof(TStreamHeader); // what the window's audio reads should find
+    TCustomWinSocket* streamSocket = nullptr;
 };
 
 } // namespace
