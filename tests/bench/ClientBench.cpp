@@ -19,6 +19,7 @@
 #include "platform/toolkit/TImage.h"
 #include "tests/support/EventLoop.h"
 #include "tests/support/MainWindowHarness.h"
+#include "tests/support/Vitals.h"
 #include "tests/support/PacedAlsaRoute.h"
 #include "tests/support/StationProcess.h"
 #include "widgets/AnimLabel.h"
@@ -53,13 +54,7 @@ double ProcessCpuSeconds()
 
 double ResidentMiB()
 {
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::stod(line.substr(6)) / 1024.0;
-    }
-    return 0;
+    return double(testsupport::ResidentKib()) / 1024.0;
 }
 
 long long Nanoseconds(Clock::time_point t)

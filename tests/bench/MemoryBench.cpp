@@ -15,6 +15,7 @@
 #include "tests/support/EventLoop.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/MainWindowHarness.h"
+#include "tests/support/Vitals.h"
 #include "tests/support/Mp3Encoder.h"
 #include "tests/support/WaveFormats.h"
 #include "wire/StreamRecords.h"
@@ -32,13 +33,7 @@ namespace {
 
 double ResidentMiB()
 {
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::stod(line.substr(6)) / 1024.0;
-    }
-    return 0;
+    return double(testsupport::ResidentKib()) / 1024.0;
 }
 
 std::string HeaderBytes()

@@ -15,6 +15,8 @@
 #include "tests/support/PlayStation.h"
 #include "tests/support/Mp3Encoder.h"
 #include "tests/support/PacedListener.h"
+#include "tests/support/TonePower.h"
+#include "tests/support/Vitals.h"
 #include "tests/support/WaveFormats.h"
 
 #include <QFile>
@@ -45,18 +47,6 @@ std::string HeaderBytes()
     return std::string(reinterpret_cast<const char*>(&header), sizeof header);
 }
 
-// Power of one frequency in a stretch of the left channel (Goertzel).
-double Power(const std::int16_t* frames, std::size_t count, double hz)
-{
-    const double coefficient = 2 * std::cos(2 * M_PI * hz / Rate);
-    double s1 = 0, s2 = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        const double s0 = frames[2 * i] + coefficient * s1 - s2;
-        s2 = s1;
-        s1 = s0;
-    }
-    return s1 * s1 + s2 * s2 - coefficient * s1 * s2;
-}
 
 enum class Heard { Flood, Live, Neither };
 
@@ -83,23 +73,12 @@ std::vector<Window> Windows(const std::vector<PacedListener::Chunk>& chunks)
         while (stamp + 1 < stamps.size() && stamps[stamp + 1].first <= end)
             ++stamp;
         const auto* frames = reinterpret_cast<const std::int16_t*>(pcm.constData() + at);
-        const double flood = Power(frames, WindowFrames, ToneFlood);
-        const double live = Power(frames, WindowFrames, ToneLive);
+        const double flood = testsupport::TonePower(frames, WindowFrames, Rate, ToneFlood);
+        const double live = testsupport::TonePower(frames, WindowFrames, Rate, ToneLive);
         const Heard tone = flood > 10 * live ? Heard::Flood : live > 10 * flood ? Heard::Live : Heard::Neither;
         windows.push_back({stamps[stamp].second, tone}); // stamped when its last byte was heard
     }
     return windows;
-}
-
-std::size_t ResidentKib()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').front().toULong();
-    return 0;
 }
 
 class BurstPlaybackTest : public ::testing::Test {
@@ -138,7 +117,7 @@ TEST_F(BurstPlaybackTest, AfterAFloodTheListenerHearsTheLiveToneWithinSecondsAnd
 
     LoopbackPeer stream = Connect();
     ASSERT_TRUE(stream.Send(HeaderBytes()));
-    const std::size_t residentBefore = ResidentKib();
+    const std::size_t residentBefore = testsupport::ResidentKib();
 
     // Five seconds of the flood tone, as fast as the socket takes it.
     std::size_t sent = 0, mostHeld = 0, mostResident = 0;
@@ -147,7 +126,7 @@ TEST_F(BurstPlaybackTest, AfterAFloodTheListenerHearsTheLiveToneWithinSecondsAnd
         ASSERT_TRUE(stream.Send(flood));
         sent += flood.size();
         mostHeld = std::max(mostHeld, form->ACMO->HeldBytes());
-        mostResident = std::max(mostResident, ResidentKib());
+        mostResident = std::max(mostResident, testsupport::ResidentKib());
     }
     const Clock::time_point floodEnd = Clock::now();
 

@@ -1,6 +1,7 @@
 #include "tests/integration/hostile/HostileFixture.h"
 
 #include "tests/support/EventLoop.h"
+#include "tests/support/TonePower.h"
 
 #include <cerrno>
 #include <cmath>
@@ -60,30 +61,13 @@ bool SendAll(int fd, const char* data, std::size_t size)
     return true;
 }
 
-namespace {
-
-// Power of one frequency in a stretch of the left channel (Goertzel).
-double Power(const std::int16_t* frames, std::size_t count, int rate, double hz)
-{
-    const double coefficient = 2 * std::cos(2 * M_PI * hz / rate);
-    double s1 = 0, s2 = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        const double s0 = frames[2 * i] + coefficient * s1 - s2;
-        s2 = s1;
-        s1 = s0;
-    }
-    return s1 * s1 + s2 * s2 - coefficient * s1 * s2;
-}
-
-} // namespace
-
 int ToneWindows(const QByteArray& pcm, int rate, double hz, double other)
 {
     const std::size_t frames = std::size_t(rate) / 4, bytes = frames * 4;
     int count = 0;
     for (qsizetype at = 0; at + qsizetype(bytes) <= pcm.size(); at += qsizetype(bytes)) {
         const auto* window = reinterpret_cast<const std::int16_t*>(pcm.constData() + at);
-        if (Power(window, frames, rate, hz) > 10 * Power(window, frames, rate, other))
+        if (testsupport::TonePower(window, frames, rate, hz) > 10 * testsupport::TonePower(window, frames, rate, other))
             ++count;
     }
     return count;
