@@ -1,7 +1,17 @@
-// GUI thread only.
+// GUI thread only. A level bar changes up to twenty times a second while
+// audio plays, and the style's own bar paint (gradients, anti-aliased
+// outlines, work handed to Qt's paint threads) costs more than the rest of
+// the window's repaint. Every position that fills the same number of pixels
+// looks the same, so each such face is painted once into the pixmap cache
+// and copied from there afterwards.
 #include "platform/toolkit/TProgressBar.h"
 
 #include "platform/toolkit/Exception.h"
+
+#include <QPainter>
+#include <QPixmapCache>
+#include <QStyle>
+#include <QStyleOptionProgressBar>
 
 #include <algorithm>
 
@@ -29,6 +39,59 @@ void TProgressBar::SetPosition(int position)
     setUpdatesEnabled(false);
     setValue(shown);
     setUpdatesEnabled(true);
+}
+
+int TProgressBar::FilledPixels(const QStyleOptionProgressBar& option) const
+{
+    // Fusion fills (progress - minimum) * width / range pixels of the
+    // contents rectangle, rounding down; other styles may draw chunks or
+    // animate, so they paint every time.
+    if (style()->name().compare(QLatin1String("fusion"), Qt::CaseInsensitive) != 0 || option.minimum >= option.maximum)
+        return -1;
+    const QRect contents = style()->subElementRect(QStyle::SE_ProgressBarContents, &option, this);
+    const qint64 length = option.state & QStyle::State_Horizontal ? contents.width() : contents.height();
+    const qint64 steps = qint64(std::max(option.progress, option.minimum)) - option.minimum;
+    return int(steps * length / (qint64(option.maximum) - option.minimum));
+}
+
+void TProgressBar::paintEvent(QPaintEvent* event)
+{
+    QStyleOptionProgressBar option;
+    initStyleOption(&option);
+    const int filled = FilledPixels(option);
+    if (filled < 0) {
+        QProgressBar::paintEvent(event);
+        return;
+    }
+    QPainter(this).drawPixmap(0, 0, Face(option, filled));
+}
+
+QPixmap TProgressBar::Face(const QStyleOptionProgressBar& option, int filled) const
+{
+    // Everything else the style reads from the option is part of the key.
+    // An empty and a full bar are drawn without the fill's end, so they are
+    // told apart from the positions next to them that fill as many pixels.
+    const int ends = (option.progress <= option.minimum ? 1 : 0) | (option.progress >= option.maximum ? 2 : 0);
+    const QString key = QStringLiteral("TProgressBar:%1x%2@%3:%4:%5:%6:%7:%8")
+                            .arg(option.rect.width())
+                            .arg(option.rect.height())
+                            .arg(devicePixelRatioF())
+                            .arg(filled)
+                            .arg(int(option.state))
+                            .arg(int(option.direction) | int(option.invertedAppearance) << 2)
+                            .arg(option.palette.cacheKey())
+                            .arg(ends);
+    QPixmap face;
+    if (QPixmapCache::find(key, &face))
+        return face;
+    face = QPixmap(option.rect.size() * devicePixelRatioF());
+    face.setDevicePixelRatio(devicePixelRatioF());
+    face.fill(Qt::transparent);
+    QPainter painter(&face);
+    style()->drawControl(QStyle::CE_ProgressBar, &option, &painter, this);
+    painter.end();
+    QPixmapCache::insert(key, face);
+    return face;
 }
 
 } // namespace platform

@@ -6,6 +6,7 @@
 #include "platform/toolkit/TPanel.h"
 #include "platform/toolkit/TProgressBar.h"
 
+#include <QPainter>
 #include <QScreen>
 
 #include <QTest>
@@ -193,5 +194,40 @@ TEST(TProgressBar, EachNewPositionReachesTheScreen)
         QCoreApplication::processEvents();
         EXPECT_EQ(bar.value(), std::min(position, 32767));
         ASSERT_EQ(screen(), fresh()) << "position " << position << " was not shown";
+    }
+}
+
+// The bar copies a kept face for every position that fills the same pixels;
+// a face kept under the wrong key would show a level the bar is not at.
+TEST(TProgressBar, EveryPositionLooksAsQtsOwnBarPaintsIt)
+{
+    platform::TProgressBar bar;
+    QProgressBar plain; // Qt's own bar, painted by the style every time
+    plain.setTextVisible(false);
+    for (QProgressBar* b : {static_cast<QProgressBar*>(&bar), &plain})
+        b->resize(129, 16); // the window's level bars
+    const auto painted = [](QProgressBar& b) {
+        QImage image(b.size(), QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::black); // the panel behind the window's bars
+        b.render(&image, {}, {}, QWidget::DrawChildren);
+        return image;
+    };
+    for (const int maximum : {32767, 255}) {
+        bar.setRange(0, maximum);
+        plain.setRange(0, maximum);
+        // Every position of the short range; of the long one, neighbours spread
+        // over it. Both directions of travel, so a face painted for one
+        // position is asked for by its neighbours on either side.
+        std::vector<int> positions;
+        for (int position = 0; position <= maximum; position += maximum < 1000 ? 1 : 97)
+            for (const int near : {position - 1, position, position + 1})
+                if (near >= 0 && near <= maximum)
+                    positions.push_back(near);
+        for (const auto& order : {positions, std::vector<int>(positions.rbegin(), positions.rend())})
+            for (const int position : order) {
+                bar.SetPosition(position);
+                plain.setValue(position);
+                ASSERT_EQ(painted(bar), painted(plain)) << "position " << position << " of " << maximum;
+            }
     }
 }
