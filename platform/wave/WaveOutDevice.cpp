@@ -258,10 +258,16 @@ void WaveOutDevice::MarkDone(WAVEHDR* header)
 void WaveOutDevice::PostDone()
 {
     // Posted outside m_lock, so that the GUI thread's next write or
-    // unprepare does not wait for the event queue; a block counts as queued
-    // until its notice is out, so that a close cannot overtake it.
-    for (WAVEHDR* header : m_finished)
-        PostNotice(MM_WOM_DONE, reinterpret_cast<LPARAM>(header));
+    // unprepare does not wait for the event queue, and as one event, which
+    // wakes the GUI thread once. A block counts as queued until its notice
+    // is out, so that a close cannot overtake it.
+    if (m_callback && !m_finished.empty()) {
+        m_donePosts.clear();
+        for (WAVEHDR* header : m_finished)
+            m_donePosts.push_back(reinterpret_cast<LPARAM>(header));
+        NotifyWindow::PostBatch(m_callback, MM_WOM_DONE, reinterpret_cast<WPARAM>(m_handle), m_donePosts.data(),
+                                m_donePosts.size());
+    }
     std::lock_guard guard(m_lock);
     m_finished.clear();
 }

@@ -77,6 +77,7 @@ private:
     // helper thread, which alone posts from it.
     std::vector<WAVEHDR*> m_finished;
     std::chrono::steady_clock::time_point m_finishedSince; // of its oldest
+    std::vector<LPARAM> m_donePosts; // helper thread only, kept for its capacity
     std::atomic<std::uint64_t> m_resetRequested{0};
     std::atomic<std::uint64_t> m_resetsDone{0}; // advanced by the helper under m_lock
     std::atomic<bool> m_stop{false};
