@@ -93,7 +93,7 @@ void TACMOut::Play(const void* Data, std::uint32_t Size)
     }
     // When only the newest part fits, that is the part worth hearing.
     auto block = std::make_unique<Block>();
-    block->data = std::make_unique<char[]>(keep);
+    block->data = std::make_unique_for_overwrite<char[]>(keep); // filled at once
     std::memcpy(block->data.get(), static_cast<const char*>(Data) + (Size - keep), keep);
     block->header.lpData = block->data.get();
     block->header.dwBufferLength = keep;

@@ -1,4 +1,4 @@
-// Threading: Post() may be called from any thread; everything else runs on
+// Threading: Post() and PostBatch() may be called from any thread; everything else runs on
 // the GUI thread. The registry below maps handles to live windows; a window
 // leaves it (under the lock) before QObject's destructor discards the events
 // still queued for it, so a post can never reach a destroyed window.
@@ -9,6 +9,7 @@
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QPointer>
 #include <atomic>
 #include <mutex>
 
@@ -18,15 +19,14 @@ namespace {
 
 const QEvent::Type NotifyEventType = static_cast<QEvent::Type>(QEvent::registerEventType());
 
+// One posted event carries one message or a batch of them.
 class NotifyEvent : public QEvent {
 public:
-    NotifyEvent(unsigned message, WPARAM wParam, LPARAM lParam)
-        : QEvent(NotifyEventType), message(message), wParam(wParam), lParam(lParam)
+    explicit NotifyEvent(std::vector<NotifyWindow::Message>&& messages)
+        : QEvent(NotifyEventType), messages(std::move(messages))
     {
     }
-    unsigned message;
-    WPARAM wParam;
-    LPARAM lParam;
+    std::vector<NotifyWindow::Message> messages;
 };
 
 struct Registry {
@@ -67,12 +67,28 @@ NotifyWindow::~NotifyWindow()
 
 bool NotifyWindow::Post(HWND window, unsigned message, WPARAM wParam, LPARAM lParam)
 {
+    return PostMessages(window, {{message, wParam, lParam}});
+}
+
+bool NotifyWindow::PostBatch(HWND window, unsigned message, WPARAM wParam, const LPARAM* lParams, std::size_t count)
+{
+    std::vector<Message> messages;
+    messages.reserve(count);
+    for (std::size_t i = 0; i < count; ++i)
+        messages.push_back({message, wParam, lParams[i]});
+    return PostMessages(window, std::move(messages));
+}
+
+bool NotifyWindow::PostMessages(HWND window, std::vector<Message> messages)
+{
     Registry& reg = registry();
     std::lock_guard guard(reg.lock);
     NotifyWindow* const* found = reg.windows.Find(window);
     if (!found)
         return false;
-    auto* notice = new NotifyEvent(message, wParam, lParam);
+    if (messages.empty())
+        return true;
+    auto* notice = new NotifyEvent(std::move(messages));
     g_posts.fetch_add(1, std::memory_order_release);
     QCoreApplication::postEvent(*found, notice);
     return true;
@@ -88,8 +104,16 @@ bool NotifyWindow::event(QEvent* event)
     g_posts.load(std::memory_order_acquire);
     if (event->type() != NotifyEventType)
         return QObject::event(event);
-    const auto* notice = static_cast<NotifyEvent*>(event);
-    Deliver(notice->message, notice->wParam, notice->lParam);
+    auto* notice = static_cast<NotifyEvent*>(event);
+    m_backlog.insert(m_backlog.end(), notice->messages.begin(), notice->messages.end());
+    // A handler may destroy its window; what is left of the backlog goes
+    // with it, as queued messages do.
+    const QPointer<NotifyWindow> alive(this);
+    while (alive && !m_backlog.empty()) {
+        const Message next = m_backlog.front();
+        m_backlog.pop_front();
+        Deliver(next.message, next.wParam, next.lParam);
+    }
     return true;
 }
 

@@ -8,8 +8,11 @@
 #pragma once
 
 #include <QObject>
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <vector>
 
 namespace platform {
 
@@ -36,18 +39,33 @@ public:
 
     // PostMessage: thread-safe; false when no window has that handle.
     static bool Post(HWND window, unsigned message, WPARAM wParam, LPARAM lParam);
+    // Posts count messages that differ in lParam only, as one event: they
+    // arrive in order, after what was posted before, and wake the GUI
+    // thread once.
+    static bool PostBatch(HWND window, unsigned message, WPARAM wParam, const LPARAM* lParams, std::size_t count);
 
     // SendMessage from the GUI thread: the handler runs before this returns.
     LRESULT Send(unsigned message, WPARAM wParam, LPARAM lParam);
+
+    struct Message {
+        unsigned message;
+        WPARAM wParam;
+        LPARAM lParam;
+    };
 
 protected:
     bool event(QEvent* event) override;
 
 private:
+    static bool PostMessages(HWND window, std::vector<Message> messages);
     LRESULT Deliver(unsigned message, WPARAM wParam, LPARAM lParam);
 
     Handler m_handler;
     HWND m_handle;
+    // Messages taken from the queue and not yet handled. A handler that runs
+    // an event loop of its own (an error box) has the rest of its batch
+    // delivered there first, so nothing overtakes it.
+    std::deque<Message> m_backlog;
 };
 
 } // namespace platform

@@ -8,7 +8,7 @@
 
 namespace platform::wave {
 
-MpegDecoder::MpegDecoder() : m_out(64 * 1024)
+MpegDecoder::MpegDecoder()
 {
     static std::once_flag once;
     std::call_once(once, [] { mpg123_init(); });
@@ -66,22 +66,26 @@ bool MpegDecoder::Decode(const std::uint8_t* data, std::size_t size, const Sink&
         return true;
     }
     for (;;) {
+        // Frame by frame, straight out of the decoder's own buffer: the PCM
+        // goes to the device without a copy of ours.
+        off_t frame = 0;
+        unsigned char* pcm = nullptr;
         std::size_t done = 0;
-        const int rc = mpg123_read(m_handle, m_out.data(), m_out.size(), &done);
+        const int rc = mpg123_decode_frame(m_handle, &frame, &pcm, &done);
         if (rc == MPG123_NEW_FORMAT) {
             long rate = 0;
             int channels = 0, encoding = 0;
             mpg123_getformat(m_handle, &rate, &channels, &encoding);
             m_layout = {static_cast<unsigned>(rate), static_cast<unsigned>(channels), 16};
         }
-        if (done > 0 && !sink(m_out.data(), done, m_layout))
+        if (done > 0 && pcm && !sink(pcm, done, m_layout))
             return false;
         if (rc == MPG123_NEED_MORE || rc == MPG123_DONE)
             return true;
         if (rc == MPG123_ERR) {
             // Broken data: the decoder resyncs on the next call, so only
             // stop when it makes no progress at all.
-            qCDebug(lcWave, "mpg123_read: %s", mpg123_strerror(m_handle));
+            qCDebug(lcWave, "mpg123_decode_frame: %s", mpg123_strerror(m_handle));
             if (done == 0 && mpg123_errcode(m_handle) != MPG123_OK)
                 return true;
         }

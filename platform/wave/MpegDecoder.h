@@ -9,7 +9,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <vector>
 
 struct mpg123_handle_struct;
 
@@ -27,8 +26,9 @@ public:
 
     bool IsValid() const { return m_handle != nullptr; }
 
-    // Feeds bytes and hands every frame they complete to sink. Returns false
-    // when the sink stopped.
+    // Feeds bytes and hands every frame they complete to sink, one call per
+    // frame; the PCM is the decoder's own and valid during the call only.
+    // Returns false when the sink stopped.
     bool Decode(const std::uint8_t* data, std::size_t size, const Sink& sink);
 
     // Forgets buffered input, for a stop in mid-stream.
@@ -39,7 +39,6 @@ private:
 
     mpg123_handle_struct* m_handle = nullptr;
     PcmLayout m_layout;
-    std::vector<std::uint8_t> m_out;
 };
 
 } // namespace platform::wave

@@ -25,6 +25,12 @@ constexpr auto IdleKickDelay = std::chrono::milliseconds(50);
 // The level meter keeps the peak of 20 ms chunks; publishing it more often
 // than a chunk lasts only costs wake-ups.
 constexpr auto PollInterval = std::chrono::milliseconds(20);
+// While blocks keep coming, done notices go out in batches, each waking the
+// GUI thread once: when the helper runs out of work, when this many are
+// due, or when the oldest has waited this long (a little of the device's
+// share of the queue, so that the next blocks still come in time).
+constexpr std::size_t DoneBatch = 16;
+constexpr auto DoneDelay = std::chrono::milliseconds(100);
 
 } // namespace
 
@@ -97,7 +103,7 @@ void WaveOutDevice::Reset()
 bool WaveOutDevice::HasQueued()
 {
     std::lock_guard guard(m_lock);
-    return !m_queue.empty() || !m_awaiting.empty();
+    return !m_queue.empty() || !m_awaiting.empty() || !m_finished.empty();
 }
 
 void WaveOutDevice::PostNotice(unsigned message, LPARAM lParam)
@@ -111,6 +117,12 @@ void WaveOutDevice::Run()
     std::unique_lock lock(m_lock);
     for (;;) {
         const auto hasWork = [&] { return m_stop || ResetPending() || !m_queue.empty(); };
+        if (!m_finished.empty() && !hasWork()) {
+            lock.unlock();
+            PostDone(); // nothing else to do: no reason to hold them back
+            lock.lock();
+            continue;
+        }
         if (m_awaiting.empty() && m_peaks.Empty()) // nothing left to play out
             m_wake.wait(lock, hasWork);
         else
@@ -164,18 +176,14 @@ bool WaveOutDevice::WritePcm(const std::uint8_t* data, std::size_t bytes, const 
             return true; // nothing can play this; drop it and go on
         m_peaks.Clear();
     }
+    // The meter keeps one peak per 20 ms; the device takes it all in one write.
     const std::size_t frameBytes = layout.FrameBytes();
-    const std::size_t chunkFrames = std::max(1u, layout.rate / 50); // 20 ms
-    std::size_t frames = bytes / frameBytes;
-    while (frames > 0) {
-        const std::size_t n = std::min(frames, chunkFrames);
-        m_peaks.Add(data, n, layout, m_pcm->Written());
-        if (!m_pcm->Write(data, n, [this] { return Interrupted(); }))
-            return false;
-        data += n * frameBytes;
-        frames -= n;
-    }
-    return true;
+    const std::size_t chunkFrames = std::max(1u, layout.rate / 50);
+    const std::size_t frames = bytes / frameBytes;
+    const std::uint64_t start = m_pcm->Written();
+    for (std::size_t at = 0; at < frames; at += chunkFrames)
+        m_peaks.Add(data + at * frameBytes, std::min(chunkFrames, frames - at), layout, start + at);
+    return m_pcm->Write(data, frames, [this] { return Interrupted(); });
 }
 
 bool WaveOutDevice::WaitForPlayedOut()
@@ -203,11 +211,16 @@ void WaveOutDevice::ReportPlayed()
 {
     const std::uint64_t played = m_pcm->Played();
     PublishAudiblePeak(played);
-    std::lock_guard guard(m_lock);
-    while (!m_awaiting.empty() && m_awaiting.front().endFrame <= played) {
-        MarkDone(m_awaiting.front().header);
-        m_awaiting.pop_front();
+    {
+        std::lock_guard guard(m_lock);
+        while (!m_awaiting.empty() && m_awaiting.front().endFrame <= played) {
+            MarkDone(m_awaiting.front().header);
+            m_awaiting.pop_front();
+        }
     }
+    if (m_finished.size() >= DoneBatch ||
+        (!m_finished.empty() && std::chrono::steady_clock::now() - m_finishedSince >= DoneDelay))
+        PostDone();
 }
 
 void WaveOutDevice::DoReset()
@@ -218,13 +231,18 @@ void WaveOutDevice::DoReset()
     m_partialFrame.clear();
     m_peaks.Clear();
     PublishPeak(0, 0);
+    {
+        std::lock_guard guard(m_lock);
+        for (const Played& entry : m_awaiting)
+            MarkDone(entry.header);
+        for (WAVEHDR* header : m_queue)
+            MarkDone(header);
+        m_awaiting.clear();
+        m_queue.clear();
+    }
+    // Every notice is posted before Reset returns.
+    PostDone();
     std::lock_guard guard(m_lock);
-    for (const Played& entry : m_awaiting)
-        MarkDone(entry.header);
-    for (WAVEHDR* header : m_queue)
-        MarkDone(header);
-    m_awaiting.clear();
-    m_queue.clear();
     m_resetsDone.store(m_resetRequested.load());
     m_resetDone.notify_all();
 }
@@ -232,7 +250,26 @@ void WaveOutDevice::DoReset()
 void WaveOutDevice::MarkDone(WAVEHDR* header)
 {
     header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
-    PostNotice(MM_WOM_DONE, reinterpret_cast<LPARAM>(header));
+    if (m_finished.empty())
+        m_finishedSince = std::chrono::steady_clock::now();
+    m_finished.push_back(header);
+}
+
+void WaveOutDevice::PostDone()
+{
+    // Posted outside m_lock, so that the GUI thread's next write or
+    // unprepare does not wait for the event queue, and as one event, which
+    // wakes the GUI thread once. A block counts as queued until its notice
+    // is out, so that a close cannot overtake it.
+    if (m_callback && !m_finished.empty()) {
+        m_donePosts.clear();
+        for (WAVEHDR* header : m_finished)
+            m_donePosts.push_back(reinterpret_cast<LPARAM>(header));
+        NotifyWindow::PostBatch(m_callback, MM_WOM_DONE, reinterpret_cast<WPARAM>(m_handle), m_donePosts.data(),
+                                m_donePosts.size());
+    }
+    std::lock_guard guard(m_lock);
+    m_finished.clear();
 }
 
 void WaveOutDevice::PublishAudiblePeak(std::uint64_t played)

@@ -5,8 +5,11 @@
 // thread. Both sides share m_queue, m_awaiting and the header flags under
 // m_lock. A block is "queued" from Write until its MM_WOM_DONE is posted:
 // first in m_queue (not yet fully sent to the device), then in m_awaiting
-// (sent, waiting for the device to play past its last frame). Reset is a
-// handshake: once it returns, the helper thread no longer touches any block.
+// (sent, waiting for the device to play past its last frame), then in
+// m_finished until its notice is posted, which happens outside the lock and
+// in batches while more blocks wait.
+// Reset is a handshake: once it returns, every notice is posted and the
+// helper thread no longer touches any block.
 #pragma once
 
 #include "platform/wave/AlsaPcm.h"
@@ -55,6 +58,7 @@ private:
     void ReportPlayed();
     void DoReset();
     void MarkDone(WAVEHDR* header);
+    void PostDone();
     void PublishAudiblePeak(std::uint64_t played);
 
     const HWAVEOUT m_handle;
@@ -69,6 +73,11 @@ private:
     std::condition_variable m_resetDone;
     std::deque<WAVEHDR*> m_queue;
     std::deque<Played> m_awaiting;
+    // Done, notice not posted yet; filled and emptied under m_lock by the
+    // helper thread, which alone posts from it.
+    std::vector<WAVEHDR*> m_finished;
+    std::chrono::steady_clock::time_point m_finishedSince; // of its oldest
+    std::vector<LPARAM> m_donePosts; // helper thread only, kept for its capacity
     std::atomic<std::uint64_t> m_resetRequested{0};
     std::atomic<std::uint64_t> m_resetsDone{0}; // advanced by the helper under m_lock
     std::atomic<bool> m_stop{false};

@@ -182,3 +182,51 @@ TEST_F(WavePlayback, ResetReportsEveryQueuedBlockDoneInOrder)
     for (std::size_t i = 0; i < headers.size(); ++i)
         EXPECT_EQ(done[i], reinterpret_cast<LPARAM>(&headers[i]));
 }
+
+// Done notices leave the device in batches while blocks keep coming. None may
+// be lost, repeated or reordered, each block must be free to unprepare when
+// its notice arrives, and a close must wait until the last one is posted, so
+// that MM_WOM_CLOSE comes after every MM_WOM_DONE.
+TEST_F(WavePlayback, ManySmallBlocksEachReportDoneOnceInOrderAndCloseComesLast)
+{
+    AlsaRoute route;
+    HWAVEOUT device = nullptr;
+    std::vector<std::pair<unsigned, LPARAM>> notices;
+    NotifyWindow window([&](unsigned message, WPARAM, LPARAM lParam) -> LRESULT {
+        notices.emplace_back(message, lParam);
+        if (message == MM_WOM_DONE) {
+            auto* header = reinterpret_cast<WAVEHDR*>(lParam);
+            EXPECT_EQ(header->dwFlags & (WHDR_DONE | WHDR_INQUEUE), WHDR_DONE);
+            if (device) { // notices may still be on their way after the close
+                EXPECT_EQ(waveOutUnprepareHeader(device, header, sizeof *header), 0u);
+            }
+        }
+        return 0;
+    });
+    const TACMWaveFormat format = PcmFormat(8000, 1, 16);
+    ASSERT_EQ(waveOutOpen(&device, WAVE_MAPPER, &format, window.Handle(), 0, CALLBACK_WINDOW), 0u);
+    std::vector<char> data(160); // 10 ms each
+    std::vector<WAVEHDR> headers(300);
+    for (WAVEHDR& header : headers) {
+        header.lpData = data.data();
+        header.dwBufferLength = DWORD(data.size());
+        ASSERT_EQ(waveOutPrepareHeader(device, &header, sizeof header), 0u);
+        ASSERT_EQ(waveOutWrite(device, &header, sizeof header), 0u);
+    }
+    MMRESULT closed = WAVERR_STILLPLAYING;
+    ASSERT_TRUE(testsupport::WaitUntil([&] {
+        closed = waveOutClose(device);
+        EXPECT_TRUE(closed == MMSYSERR_NOERROR || closed == WAVERR_STILLPLAYING) << closed;
+        return closed != WAVERR_STILLPLAYING;
+    }, 60000));
+    device = nullptr;
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return !notices.empty() && notices.back().first == MM_WOM_CLOSE; }));
+    testsupport::Pump(100); // nothing may follow the close
+    ASSERT_EQ(notices.size(), headers.size() + 2);
+    EXPECT_EQ(notices.front().first, MM_WOM_OPEN);
+    for (std::size_t i = 0; i < headers.size(); ++i) {
+        EXPECT_EQ(notices[i + 1].first, MM_WOM_DONE) << "notice " << i + 1;
+        EXPECT_EQ(notices[i + 1].second, reinterpret_cast<LPARAM>(&headers[i])) << "block " << i;
+    }
+    EXPECT_EQ(notices.back().first, MM_WOM_CLOSE);
+}

@@ -104,3 +104,30 @@ TEST(Application, DefaultTitleIsFileNameUpToFirstDotWithTailLowered)
     EXPECT_EQ(Application::DefaultTitle("/opt/x.y/SendolinClient.bin.old"), "Sendolinclient");
     EXPECT_EQ(Application::DefaultTitle("/opt/x/.hidden"), "");
 }
+
+// A batch wakes the GUI thread once but must read like single posts: in
+// order, behind what was posted before, and not overtaken by a later post
+// when a handler in the middle of the batch runs an event loop of its own.
+TEST(NotifyWindow, ABatchKeepsItsOrderEvenWhenAHandlerRunsAnEventLoop)
+{
+    std::vector<platform::LPARAM> seen;
+    NotifyWindow window([&](unsigned, platform::WPARAM, platform::LPARAM l) {
+        seen.push_back(l);
+        if (l == 11)
+            testsupport::Pump(30); // as a modal box would
+        return platform::LRESULT{0};
+    });
+    const platform::LPARAM batch[] = {10, 11, 12, 13};
+    ASSERT_TRUE(NotifyWindow::Post(window.Handle(), platform::WM_USER, 0, 1));
+    ASSERT_TRUE(NotifyWindow::PostBatch(window.Handle(), platform::WM_USER, 0, batch, 4));
+    ASSERT_TRUE(NotifyWindow::Post(window.Handle(), platform::WM_USER, 0, 20));
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return seen.size() == 6; }));
+    testsupport::Pump(20);
+    EXPECT_EQ(seen, (std::vector<platform::LPARAM>{1, 10, 11, 12, 13, 20}));
+
+    const platform::HWND gone = [] {
+        NotifyWindow temporary([](unsigned, platform::WPARAM, platform::LPARAM) { return platform::LRESULT{0}; });
+        return temporary.Handle();
+    }();
+    EXPECT_FALSE(NotifyWindow::PostBatch(gone, platform::WM_USER, 0, batch, 4));
+}

@@ -94,3 +94,31 @@ TEST(PeakTracker, AudioWaitingForTheDeviceToStartIsKeptUntilItPlays)
     EXPECT_EQ(tracker.Audible(10, t0 + std::chrono::milliseconds(310)).left, 12000u)
         << "a slow device start must not lose the level of its first audio";
 }
+
+// The peak search takes the samples in groups: a peak at any position of a
+// chunk of any length, the last partial group included, must be found and
+// counted on its own channel only.
+TEST(PeakTracker, APeakAnywhereInAChunkOfAnyLengthIsFoundOnItsOwnChannel)
+{
+    for (std::size_t frames = 1; frames <= 40; ++frames) {
+        for (std::size_t at = 0; at < frames; ++at) {
+            for (unsigned channel = 0; channel < 2; ++channel) {
+                auto bytes = Stereo(frames, 100, 200);
+                const std::int16_t peak = at % 2 ? -31000 : 29000;
+                bytes[4 * at + 2 * channel] = std::uint8_t(peak & 0xff);
+                bytes[4 * at + 2 * channel + 1] = std::uint8_t((peak >> 8) & 0xff);
+                PeakTracker tracker;
+                tracker.Add(bytes.data(), frames, kStereo, 0);
+                const PeakTracker::Level level = tracker.Audible(frames, Clock::now());
+                const unsigned expected = at % 2 ? 31000u : 29000u;
+                EXPECT_EQ(channel == 0 ? level.left : level.right, expected) << frames << " frames, peak at " << at;
+                EXPECT_EQ(channel == 0 ? level.right : level.left, channel == 0 ? 200u : 100u)
+                    << frames << " frames, peak at " << at;
+            }
+        }
+    }
+    const std::vector<std::uint8_t> mono = {0x10, 0x00, 0x00, 0x80, 0x20, 0x00}; // 16, -32768, 32
+    PeakTracker tracker;
+    tracker.Add(mono.data(), 3, PcmLayout{1000, 1, 16}, 0);
+    EXPECT_EQ(tracker.Audible(3, Clock::now()).left, 32767u);
+}
