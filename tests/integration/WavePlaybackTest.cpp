@@ -71,6 +71,17 @@ protected:
     void TearDown() override { Application::Instance().SetErrorBoxHook({}); }
 };
 
+// Prepares every header over the same bytes and queues it on the device.
+void QueueAll(HWAVEOUT device, std::vector<WAVEHDR>& headers, std::vector<char>& data)
+{
+    for (WAVEHDR& header : headers) {
+        header.lpData = data.data();
+        header.dwBufferLength = DWORD(data.size());
+        ASSERT_EQ(waveOutPrepareHeader(device, &header, sizeof header), 0u);
+        ASSERT_EQ(waveOutWrite(device, &header, sizeof header), 0u);
+    }
+}
+
 } // namespace
 
 TEST_F(WavePlayback, MpegDecodeIsNotAlteredByHowTheNetworkSplitsTheStream)
@@ -166,12 +177,7 @@ TEST_F(WavePlayback, ResetReportsEveryQueuedBlockDoneInOrder)
     ASSERT_EQ(waveOutOpen(&device, WAVE_MAPPER, &format, window.Handle(), 0, CALLBACK_WINDOW), 0u);
     std::vector<char> data(16000 * 2); // two seconds each: more than the device buffer
     std::vector<WAVEHDR> headers(5);
-    for (WAVEHDR& header : headers) {
-        header.lpData = data.data();
-        header.dwBufferLength = DWORD(data.size());
-        ASSERT_EQ(waveOutPrepareHeader(device, &header, sizeof header), 0u);
-        ASSERT_EQ(waveOutWrite(device, &header, sizeof header), 0u);
-    }
+    ASSERT_NO_FATAL_FAILURE(QueueAll(device, headers, data));
     EXPECT_EQ(waveOutReset(device), 0u);
     for (WAVEHDR& header : headers) {
         EXPECT_EQ(header.dwFlags & (WHDR_DONE | WHDR_INQUEUE), WHDR_DONE);
@@ -207,12 +213,7 @@ TEST_F(WavePlayback, ManySmallBlocksEachReportDoneOnceInOrderAndCloseComesLast)
     ASSERT_EQ(waveOutOpen(&device, WAVE_MAPPER, &format, window.Handle(), 0, CALLBACK_WINDOW), 0u);
     std::vector<char> data(160); // 10 ms each
     std::vector<WAVEHDR> headers(300);
-    for (WAVEHDR& header : headers) {
-        header.lpData = data.data();
-        header.dwBufferLength = DWORD(data.size());
-        ASSERT_EQ(waveOutPrepareHeader(device, &header, sizeof header), 0u);
-        ASSERT_EQ(waveOutWrite(device, &header, sizeof header), 0u);
-    }
+    ASSERT_NO_FATAL_FAILURE(QueueAll(device, headers, data));
     MMRESULT closed = WAVERR_STILLPLAYING;
     ASSERT_TRUE(testsupport::WaitUntil([&] {
         closed = waveOutClose(device);
