@@ -27,15 +27,14 @@ public:
     bool Smooth() const { return m_smooth; }
     void SetSmooth(bool smooth) { m_smooth = smooth; }
 
-    // The number of pixels the bar's fill covers at this style option's
-    // progress, or -1 where faces are not kept (a busy bar, a style whose
-    // fill rule is not known). Positions with the same count look the same.
-    int FilledPixels(const QStyleOptionProgressBar& option) const;
-
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    // The number of pixels the bar's fill covers at this style option's
+    // progress, or -1 where faces are not kept (a busy bar, a style whose
+    // fill rule is not known). Positions with the same count look the same.
+    int FilledPixels(const QStyleOptionProgressBar& option) const;
     QPixmap Face(const QStyleOptionProgressBar& option, int filled) const;
 
     bool m_smooth = false;
