@@ -159,6 +159,29 @@ TEST_F(StationStreamTest, Mp3FileIsPassedThroughByteExactAndLooped)
     EXPECT_EQ(text, "Artist - Title");
 }
 
+// A write the socket takes only in part goes on from the first byte it did
+// not take: a burst much larger than a small receive buffer arrives without
+// a byte lost or sent twice.
+TEST_F(StationStreamTest, BurstLargerThanTheSocketTakesArrivesWhole)
+{
+    const auto file = fixtures::MakeNoiseMp3(1.0, 11025, 2, 160, "A", "B");
+    StationProcess station({"--source", QString::fromStdString(WriteMp3("loud.mp3", file)), "--burst", "3"});
+    ASSERT_TRUE(station.Start());
+    std::this_thread::sleep_for(3200ms);
+
+    std::string header;
+    TestSocket socket = Listen(station.StreamPort(), header, 2048);
+    std::string received;
+    for (int i = 0; i < 40; ++i) {
+        socket.ReceiveExactly(received, 1024, 1s);
+        std::this_thread::sleep_for(5ms); // let the socket fill between reads
+    }
+    socket.ReceiveFor(received, 300ms);
+    ASSERT_GT(received.size(), file.audio.size() * 2);
+    EXPECT_NE(LoopPosition(file.audio, received), std::string::npos);
+    EXPECT_FALSE(station.Log().contains("dropped")) << station.Log().toStdString();
+}
+
 TEST_F(StationStreamTest, PlaylistPlaysItsFilesInTurn)
 {
     const auto first = fixtures::MakeNoiseMp3(0.5, 11025, 2, 24, "A", "First");
