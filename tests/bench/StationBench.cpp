@@ -6,6 +6,13 @@
 // target. The listeners and the station each need a descriptor per listener,
 // so the soft descriptor limit is raised to the hard one (the station inherits
 // it). Usage: station_bench [LISTENERS] [SECONDS]
+//
+// The readers run on a thread per core, and each listener's rate is taken
+// from the kernel's arrival times of its bytes (SO_TIMESTAMPNS), not from when
+// a reader got round to them: on a busy machine a late reader would otherwise
+// count its own delay against the station's pacing. Connections are made no
+// faster than the station takes them, so none waits out a SYN retransmission,
+// and the measured window opens once every listener has had its burst.
 #include "StationProcess.h"
 
 #include <QCoreApplication>
@@ -18,11 +25,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <unordered_map>
+#include <cstring>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -33,6 +43,7 @@ namespace {
 constexpr std::string_view Greeting = "KT-SendolinClient v40-Daten";
 // The station's default format: 24 kbit/s.
 constexpr double StreamBytesPerSecond = 24000.0 / 8;
+constexpr long long HeaderBytes = 514;
 
 // utime + stime of a process, in seconds.
 double CpuSeconds(qint64 pid)
@@ -62,6 +73,13 @@ long ResidentKiB(qint64 pid)
     return 0;
 }
 
+double RealtimeSeconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
+}
+
 int ConnectListener(unsigned short port)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -69,7 +87,9 @@ int ConnectListener(unsigned short port)
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
+    const int on = 1;
+    if (fd < 0 || ::setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) != 0
+        || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
         || ::send(fd, Greeting.data(), Greeting.size(), MSG_NOSIGNAL) != ssize_t(Greeting.size())) {
         if (fd >= 0)
             ::close(fd);
@@ -78,41 +98,100 @@ int ConnectListener(unsigned short port)
     return fd;
 }
 
-// Reads from every listener for `duration` (a zero duration: until nothing
-// is waiting), adding what each one received to `perListener` (by
-// descriptor); returns the bytes received.
-long long Drain(int epoll, std::chrono::seconds duration, std::unordered_map<int, long long>& perListener)
-{
-    long long total = 0;
-    char buffer[65536];
-    epoll_event events[256];
-    const bool untilEmpty = duration.count() == 0;
-    const auto end = std::chrono::steady_clock::now() + duration;
-    while (untilEmpty || std::chrono::steady_clock::now() < end) {
-        const int n = epoll_wait(epoll, events, 256, untilEmpty ? 0 : 100);
-        if (untilEmpty && n <= 0)
-            break;
-        for (int i = 0; i < n; ++i) {
-            const ssize_t got = ::recv(events[i].data.fd, buffer, sizeof buffer, 0);
-            if (got > 0) {
-                total += got;
-                perListener[events[i].data.fd] += got;
-            } else {
-                epoll_ctl(epoll, EPOLL_CTL_DEL, events[i].data.fd, nullptr);
-            }
+// What one listener received, and where its measured window starts and ends:
+// the byte count after the first and the last read whose bytes arrived in it.
+struct Listener {
+    int fd = -1;
+    // Also read by the main thread while it connects the rest.
+    std::atomic<long long> bytes{0};
+    std::atomic<bool> closed{false};
+    double firstArrival = 0, lastArrival = 0;
+    long long bytesAtFirst = 0, bytesAtLast = 0;
+
+    double Rate() const
+    {
+        return lastArrival > firstArrival ? double(bytesAtLast - bytesAtFirst) / (lastArrival - firstArrival) : 0;
+    }
+};
+
+// Reads its share of the listeners until told to stop. The window is set
+// (realtime seconds) by the main thread once every listener streams.
+class Reader {
+public:
+    Reader() : epoll_(epoll_create1(0)) {}
+    ~Reader() { ::close(epoll_); }
+
+    void Add(Listener* listener)
+    {
+        epoll_event event{};
+        event.events = EPOLLIN;
+        event.data.ptr = listener;
+        epoll_ctl(epoll_, EPOLL_CTL_ADD, listener->fd, &event);
+    }
+    void Run(const std::atomic<bool>& stop, const std::atomic<double>& windowStart, const std::atomic<double>& windowEnd)
+    {
+        // Passes over what is ready, with a pause once nothing is: a reader
+        // asleep in epoll_wait would be woken by each of the station's writes,
+        // and on loopback that wake-up is charged to the station's send, a
+        // cost a listener across the network never puts on it.
+        epoll_event events[256];
+        while (!stop.load()) {
+            const int n = epoll_wait(epoll_, events, 256, 0);
+            for (int i = 0; i < n; ++i)
+                Read(*static_cast<Listener*>(events[i].data.ptr), windowStart.load(), windowEnd.load());
+            if (n < 256)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
     }
-    return total;
-}
 
-} // namespace
+private:
+    void Read(Listener& listener, double windowStart, double windowEnd)
+    {
+        char buffer[65536];
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+        iovec io{buffer, sizeof buffer};
+        msghdr message{};
+        message.msg_iov = &io;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        const ssize_t got = ::recvmsg(listener.fd, &message, MSG_DONTWAIT);
+        if (got <= 0) {
+            if (got == 0 || (errno != EAGAIN && errno != EINTR)) {
+                epoll_ctl(epoll_, EPOLL_CTL_DEL, listener.fd, nullptr);
+                listener.closed = true;
+            }
+            return;
+        }
+        listener.bytes += got;
+        const double arrival = Arrival(message);
+        if (arrival < windowStart || arrival > windowEnd)
+            return;
+        if (listener.firstArrival == 0) {
+            listener.firstArrival = arrival;
+            listener.bytesAtFirst = listener.bytes;
+        }
+        listener.lastArrival = arrival;
+        listener.bytesAtLast = listener.bytes;
+    }
+    // The kernel's time of the last segment the read took.
+    static double Arrival(msghdr& message)
+    {
+        for (cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
+            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+                timespec at{};
+                std::memcpy(&at, CMSG_DATA(c), sizeof at);
+                return double(at.tv_sec) + double(at.tv_nsec) * 1e-9;
+            }
+        }
+        return RealtimeSeconds();
+    }
 
-int main(int argc, char** argv)
+    const int epoll_;
+};
+
+bool RaiseDescriptorLimit(int listeners)
 {
-    QCoreApplication app(argc, argv);
-    const int listeners = argc > 1 ? std::atoi(argv[1]) : 10000;
-    const int seconds = argc > 2 ? std::atoi(argv[2]) : 30;
-
     rlimit limit{};
     getrlimit(RLIMIT_NOFILE, &limit);
     limit.rlim_cur = limit.rlim_max;
@@ -121,10 +200,37 @@ int main(int argc, char** argv)
                 static_cast<unsigned long long>(limit.rlim_cur), listeners + 64);
     if (limit.rlim_cur < rlim_t(listeners + 64)) {
         std::fprintf(stderr, "the hard descriptor limit is too low: ulimit -Hn %d or more\n", listeners + 64);
-        return 1;
+        return false;
     }
+    return true;
+}
 
-    testsupport::StationProcess station({"--max-listeners", QString::number(listeners + 10)});
+// Waits until every listener so far has its header, so the station has
+// accepted and greeted them all; false when one closed or it took too long.
+bool WaitForHeaders(const std::vector<std::unique_ptr<Listener>>& listeners)
+{
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    for (const auto& listener : listeners) {
+        while (listener->bytes.load() < HeaderBytes) {
+            if (listener->closed || std::chrono::steady_clock::now() > giveUp)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const int count = argc > 1 ? std::atoi(argv[1]) : 10000;
+    const int seconds = argc > 2 ? std::atoi(argv[2]) : 30;
+    if (!RaiseDescriptorLimit(count))
+        return 1;
+
+    testsupport::StationProcess station({"--max-listeners", QString::number(count + 10)});
     if (!station.Start()) {
         std::fprintf(stderr, "station did not start\n");
         return 1;
@@ -133,63 +239,79 @@ int main(int argc, char** argv)
     const qint64 pid = station.ProcessId();
     const long idleKiB = ResidentKiB(pid);
 
-    const int epoll = epoll_create1(0);
-    std::vector<int> sockets;
-    std::unordered_map<int, long long> warmUp;
-    for (int i = 0; i < listeners; ++i) {
-        const int fd = ConnectListener(station.StreamPort());
-        if (fd < 0) {
-            std::fprintf(stderr, "listener %d could not connect\n", i);
-            return 1;
-        }
-        epoll_event event{};
-        event.events = EPOLLIN;
-        event.data.fd = fd;
-        epoll_ctl(epoll, EPOLL_CTL_ADD, fd, &event);
-        sockets.push_back(fd);
-        // Connecting them all takes seconds: keep the early ones read meanwhile.
-        if (i % 100 == 99)
-            Drain(epoll, std::chrono::seconds(0), warmUp);
-    }
-    Drain(epoll, std::chrono::seconds(5), warmUp); // the last ones' header and burst
+    std::atomic<bool> stop{false};
+    std::atomic<double> windowStart{1e300}, windowEnd{1e300};
+    std::vector<std::unique_ptr<Reader>> readers;
+    std::vector<std::thread> threads;
+    for (unsigned i = 0; i < std::max(1u, std::thread::hardware_concurrency()); ++i)
+        readers.push_back(std::make_unique<Reader>());
+    for (auto& reader : readers)
+        threads.emplace_back([&, r = reader.get()] { r->Run(stop, windowStart, windowEnd); });
 
-    std::unordered_map<int, long long> perListener;
+    // In steps the listen queue holds, each taken and greeted before the next.
+    std::vector<std::unique_ptr<Listener>> listeners;
+    bool connected = true;
+    for (int i = 0; i < count && connected; ++i) {
+        auto listener = std::make_unique<Listener>();
+        listener->fd = ConnectListener(station.StreamPort());
+        if (listener->fd < 0) {
+            std::fprintf(stderr, "listener %d could not connect\n", i);
+            connected = false;
+            break;
+        }
+        readers[i % readers.size()]->Add(listener.get());
+        listeners.push_back(std::move(listener));
+        if (i % 500 == 499 && !WaitForHeaders(listeners))
+            connected = false;
+    }
+    connected = connected && WaitForHeaders(listeners);
+    // The burst (two seconds of audio) goes at once; the window opens after it.
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+
     const double cpuBefore = CpuSeconds(pid);
-    const long long bytes = Drain(epoll, std::chrono::seconds(seconds), perListener);
+    windowStart = RealtimeSeconds();
+    windowEnd = windowStart + seconds;
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
     const double cpu = CpuSeconds(pid) - cpuBefore;
     const long busyKiB = ResidentKiB(pid);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500)); // the window's last reads
+    stop = true;
+    for (auto& thread : threads)
+        thread.join();
 
-    // Pacing: each listener's rate over the window against the stream's rate.
-    // A listener that got nothing at all counts as the worst deviation.
-    double worst = 0;
-    int withinOnePercent = 0;
-    for (const int fd : sockets) {
-        const double rate = double(perListener[fd]) / seconds;
+    // Each listener's rate against the stream's. A listener that got nothing
+    // in the window, or was closed, counts as the worst deviation.
+    double worst = 0, totalRate = 0;
+    int withinOnePercent = 0, closed = 0;
+    for (const auto& listener : listeners) {
+        const double rate = listener->Rate();
         const double deviation = std::fabs(rate / StreamBytesPerSecond - 1.0);
         worst = std::max(worst, deviation);
-        if (deviation <= 0.01)
+        totalRate += rate;
+        closed += listener->closed;
+        if (deviation <= 0.01 && !listener->closed)
             ++withinOnePercent;
     }
 
     const double share = 100.0 * cpu / seconds;
-    const double perListenerKiB = double(busyKiB - idleKiB) / listeners;
-    std::printf("listeners:                 %d\n", listeners);
+    const double perListenerKiB = double(busyKiB - idleKiB) / count;
+    std::printf("listeners:                 %d (%zu connected%s), read by %zu threads\n", count, listeners.size(),
+                connected ? "" : ", NOT all streaming", readers.size());
     std::printf("measured:                  %d s\n", seconds);
-    std::printf("received per listener:     %.0f bytes/s (stream %.0f bytes/s)\n", double(bytes) / listeners / seconds,
+    std::printf("received per listener:     %.0f bytes/s (stream %.0f bytes/s)\n", totalRate / count,
                 StreamBytesPerSecond);
     std::printf("station CPU:               %.3f s, %.1f %% of one core   (target < 50 %% at 10,000)\n", cpu, share);
-    std::printf("CPU per listener-hour:     %.3f s\n", cpu * 3600.0 / (double(seconds) * listeners));
+    std::printf("CPU per listener-hour:     %.3f s\n", cpu * 3600.0 / (double(seconds) * count));
     std::printf("station memory idle:       %ld KiB\n", idleKiB);
     std::printf("station memory loaded:     %ld KiB\n", busyKiB);
     std::printf("memory per listener:       %.1f KiB   (target < 20 KiB; kernel socket buffers not included)\n",
                 perListenerKiB);
-    std::printf("dropped by the station:    %lld listeners (too far behind)\n",
+    std::printf("closed or dropped:         %d listeners (%lld dropped by the station as too far behind)\n", closed,
                 static_cast<long long>(station.Log().count(QStringLiteral(" dropped: "))));
     std::printf("paced within 1 %%:          %d of %d listeners, worst %.2f %%   (target: all)\n", withinOnePercent,
-                listeners, 100.0 * worst);
+                count, 100.0 * worst);
 
-    for (const int fd : sockets)
-        ::close(fd);
-    ::close(epoll);
-    return station.Stop() == 0 ? 0 : 1;
+    for (const auto& listener : listeners)
+        ::close(listener->fd);
+    return station.Stop() == 0 && connected ? 0 : 1;
 }
