@@ -16,12 +16,13 @@ using Clock = std::chrono::steady_clock;
 
 // Frames are released in batches rather than one wake-up per frame, and each
 // batch is one socket write per listener. A small audience gets a batch every
-// 100 ms; a large one less often, so that the writes stay near a number per
-// second one core sends with half its time (a batch every 200 ms at 10,000
-// listeners), but never so rarely that a listener's rate readout stumbles.
+// 100 ms; a large one less often, so that the writes stay at a number per
+// second one core sends in well under half its time (a batch every 250 ms
+// from 10,000 listeners on), but never so rarely that a listener's rate
+// readout stumbles.
 constexpr std::chrono::milliseconds ShortestTick{100};
 constexpr std::chrono::milliseconds LongestTick{250};
-constexpr double WritesPerSecond = 50000;
+constexpr double WritesPerSecond = 40000;
 
 Clock::duration TickInterval(std::size_t listeners)
 {
