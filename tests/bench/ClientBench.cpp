@@ -12,6 +12,12 @@
 // processes read CLOCK_MONOTONIC, so the first PCM that reaches the device
 // (seen here) is timed against the click (seen in the client).
 //
+// Then the program as a user starts it: its own binary (copied beside a
+// Server.ini of its own), Play clicked with xdotool. Its CPU share and RSS
+// while playing shown carry nothing of the bench (QtTest, QtNetwork and their
+// libraries are in the first client's RSS, about 1.5 MiB); it has no tray
+// here, so it is not measured hidden.
+//
 // Usage (needs an X display, e.g. tests/support/desktop-session.sh):
 //   client_bench [SECONDS per phase, default 30]
 #include "app/Demo2Client.h"
@@ -25,7 +31,11 @@
 #include "widgets/AnimLabel.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QEventLoop>
 #include <QTest>
 #include <QThread>
@@ -36,7 +46,10 @@
 #include <cstdio>
 #include <ctime>
 #include <fstream>
+#include <sstream>
 #include <string>
+
+#include <unistd.h>
 
 namespace {
 
@@ -142,6 +155,121 @@ void PrintStages(const Stages& s)
     std::fflush(stdout);
 }
 
+// utime + stime of another process, in seconds.
+double ProcessCpuSeconds(qint64 pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+    std::string field;
+    unsigned long long ticks = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i == 14 || i == 15)
+            ticks += std::stoull(field);
+    }
+    return double(ticks) / double(sysconf(_SC_CLK_TCK));
+}
+
+double ResidentMiB(qint64 pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stod(line.substr(6)) / 1024.0;
+    }
+    return 0;
+}
+
+// The centre of a control in the window's layout, in window coordinates.
+QPoint Centre(const QString& control)
+{
+    QFile form(QStringLiteral(":/app/Demo2Client.form"));
+    form.open(QIODevice::ReadOnly);
+    const QString text = QString::fromUtf8(form.readAll());
+    const qsizetype at = text.indexOf(QStringLiteral("object %1:").arg(control));
+    const QString block = text.mid(at, text.indexOf(QStringLiteral("\n  end"), at) - at);
+    const auto value = [&](const char* name) {
+        return QRegularExpression(QStringLiteral("\\b%1 = (\\d+)").arg(QLatin1String(name))).match(block).captured(1).toInt();
+    };
+    return {value("Left") + value("Width") / 2, value("Top") + value("Height") / 2};
+}
+
+bool Xdotool(const QStringList& arguments, QString* output = nullptr)
+{
+    QProcess tool;
+    tool.start(QStringLiteral("xdotool"), arguments);
+    if (!tool.waitForFinished(20000) || tool.exitCode() != 0)
+        return false;
+    if (output)
+        *output = QString::fromUtf8(tool.readAllStandardOutput()).section(QLatin1Char('\n'), 0, 0).trimmed();
+    return true;
+}
+
+// Moves the pointer onto a control of the window and presses a button there.
+bool ClickOn(const QString& window, const QString& control, int button = 1)
+{
+    const QPoint at = Centre(control);
+    return Xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), window, QString::number(at.x()),
+                    QString::number(at.y()), QStringLiteral("click"), QString::number(button)});
+}
+
+int MeasureProgram(const testsupport::StationProcess& station, int seconds)
+{
+    QTemporaryDir dir;
+    const QString program = dir.filePath(QStringLiteral("SendolinClient"));
+    QFile::copy(QStringLiteral(SENDOLIN_CLIENT_PROGRAM), program);
+    QFile ini(dir.filePath(QStringLiteral("Server.ini")));
+    ini.open(QIODevice::WriteOnly);
+    ini.write(QStringLiteral("http://127.0.0.1:%1/\n").arg(station.DirectoryPort()).toUtf8());
+    ini.close();
+    QDir(dir.path()).mkdir(QStringLiteral("runtime"));
+    QFile::setPermissions(dir.filePath(QStringLiteral("runtime")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    QProcess client;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.filePath(QStringLiteral("runtime")));
+    client.setProcessEnvironment(environment);
+    client.setProcessChannelMode(QProcess::ForwardedChannels);
+    client.start(program, {});
+    QString window;
+    if (!client.waitForStarted()
+        || !Xdotool({QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--onlyvisible"),
+                     QStringLiteral("--pid"), QString::number(client.processId())}, &window)) {
+        std::fprintf(stderr, "the program's window did not appear\n");
+        return 1;
+    }
+    const qint64 pid = client.processId();
+    const auto listening = [&] { return station.Log().count(QStringLiteral("stream listener connected")); };
+    const qsizetype before = listening();
+    QThread::sleep(3); // its first directory answer
+    const double idleMiB = ResidentMiB(pid);
+    // Each directory answer empties the list: choose and press Play until the station has it.
+    for (int attempt = 0; attempt < 10 && listening() == before; ++attempt) {
+        ClickOn(window, QStringLiteral("Adressliste"), 5); // the wheel picks the first station
+        QThread::msleep(300);
+        ClickOn(window, QStringLiteral("btnconnect"));
+        QThread::sleep(2);
+    }
+    if (listening() == before) {
+        std::fprintf(stderr, "the program never connected\n");
+        return 1;
+    }
+    QThread::sleep(5); // past the burst
+    const double cpu = ProcessCpuSeconds(pid);
+    QThread::sleep(unsigned(seconds));
+    const double playing = 100.0 * (ProcessCpuSeconds(pid) - cpu) / seconds;
+    const double playingMiB = ResidentMiB(pid);
+    std::printf("program CPU playing, shown:  %5.2f %% of one core   (target <= 0.5 %%)\n", playing);
+    std::printf("program RSS idle:            %5.1f MiB\n", idleMiB);
+    std::printf("program RSS playing:         %5.1f MiB   (target <= 30 MiB)\n", playingMiB);
+    std::fflush(stdout);
+    client.terminate();
+    if (!client.waitForFinished(10000))
+        client.kill();
+    return 0;
+}
+
 int RunClient(const QString& directoryUrl, int seconds)
 {
     // The harness routes audio to the null device; play to the parent's paced one instead.
@@ -245,5 +373,7 @@ int main(int argc, char** argv)
         QThread::usleep(pcmSeen ? 20000 : 500);
     }
     client.waitForFinished(-1);
-    return client.exitCode();
+    if (client.exitCode() != 0)
+        return client.exitCode();
+    return MeasureProgram(station, seconds);
 }
