@@ -164,6 +164,11 @@ std::uint64_t AlsaPcm::Played()
     return queued >= m_written ? 0 : m_written - queued;
 }
 
+bool AlsaPcm::Running()
+{
+    return snd_pcm_state(m_pcm) == SND_PCM_STATE_RUNNING;
+}
+
 void AlsaPcm::Kick()
 {
     if (snd_pcm_state(m_pcm) == SND_PCM_STATE_PREPARED && m_written > Played())

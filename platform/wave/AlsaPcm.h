@@ -37,6 +37,8 @@ public:
     // Frames written since Configure, and how many of them have been played.
     std::uint64_t Written() const { return m_written; }
     std::uint64_t Played();
+    // True once the device plays (it starts at its threshold or on Kick).
+    bool Running();
 
     // Starts a prepared device that holds less than its start threshold, so
     // the tail of a stream plays instead of waiting for more data.

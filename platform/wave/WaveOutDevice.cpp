@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <limits>
 
 // ALSA's own diagnostics are debug messages: off unless asked for with QT_LOGGING_RULES.
 Q_LOGGING_CATEGORY(lcWave, "sendolin.wave", QtInfoMsg)
@@ -14,6 +15,14 @@ namespace {
 
 std::atomic<unsigned> g_peakLeft{0};
 std::atomic<unsigned> g_peakRight{0};
+// When the level meter last read the peak (steady clock, nanoseconds).
+std::atomic<std::int64_t> g_peakReadAt{std::numeric_limits<std::int64_t>::min() / 2};
+
+std::int64_t SteadyNanoseconds()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch()).count();
+}
 
 void PublishPeak(unsigned left, unsigned right)
 {
@@ -25,6 +34,12 @@ constexpr auto IdleKickDelay = std::chrono::milliseconds(50);
 // The level meter keeps the peak of 20 ms chunks; publishing it more often
 // than a chunk lasts only costs wake-ups.
 constexpr auto PollInterval = std::chrono::milliseconds(20);
+// With nobody reading the meter (the window hidden) the helper wakes only to
+// see blocks played out, five times less often: the device holds seconds,
+// so the done notices still come long before it runs dry.
+constexpr auto UnwatchedPollInterval = std::chrono::milliseconds(100);
+// A meter that has not read the peak for this long is not looking.
+constexpr auto MeterWatchWindow = std::chrono::milliseconds(250);
 // While blocks keep coming, done notices go out in batches, each waking the
 // GUI thread once: when the helper runs out of work, when this many are
 // due, or when the oldest has waited this long (a little of the device's
@@ -36,6 +51,7 @@ constexpr auto DoneDelay = std::chrono::milliseconds(100);
 
 void waveOutGetAudiblePeak(unsigned& left, unsigned& right)
 {
+    g_peakReadAt.store(SteadyNanoseconds(), std::memory_order_relaxed);
     left = g_peakLeft.load(std::memory_order_relaxed);
     right = g_peakRight.load(std::memory_order_relaxed);
 }
@@ -126,7 +142,7 @@ void WaveOutDevice::Run()
         if (m_awaiting.empty() && m_peaks.Empty()) // nothing left to play out
             m_wake.wait(lock, hasWork);
         else
-            m_wake.wait_for(lock, PollInterval, hasWork);
+            m_wake.wait_for(lock, NextPoll(), hasWork);
         if (m_stop)
             return;
         WAVEHDR* next = m_queue.empty() ? nullptr : m_queue.front();
@@ -141,6 +157,16 @@ void WaveOutDevice::Run()
             ReportPlayed();
         lock.lock();
     }
+}
+
+std::chrono::milliseconds WaveOutDevice::NextPoll()
+{
+    const auto sinceRead = std::chrono::nanoseconds(SteadyNanoseconds() - g_peakReadAt.load(std::memory_order_relaxed));
+    // A device still waiting to start is kicked soon after the last block,
+    // so the first sound never waits for the slower pace.
+    if (sinceRead < MeterWatchWindow || !m_pcm->Running())
+        return PollInterval;
+    return UnwatchedPollInterval;
 }
 
 void WaveOutDevice::PlayBlock(WAVEHDR* header)

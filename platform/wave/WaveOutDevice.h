@@ -51,6 +51,8 @@ private:
     void Run();
     bool ResetPending() const { return m_resetRequested.load() != m_resetsDone.load(); }
     bool Interrupted() const { return m_stop.load() || ResetPending(); }
+    // How long the helper may sleep while audio is still playing out.
+    std::chrono::milliseconds NextPoll();
     void PlayBlock(WAVEHDR* header);
     bool WritePcm(const std::uint8_t* data, std::size_t bytes, const wave::PcmLayout& layout);
     bool WaitForPlayedOut();
