@@ -14,7 +14,6 @@
 #include "wire/StreamRecords.h"
 
 #include <QCoreApplication>
-#include <QTimer>
 #include <cstdint>
 #include <cstring>
 
@@ -36,15 +35,13 @@ bool PlaysOut(std::uint8_t choice)
 // component still holds back (its preroll) never reach the device, so they
 // are not waited for. The loop sleeps until the next done notice, so the
 // device thread has the processor to itself. The null device plays faster
-// than real time: a block still at the device after seconds is a hang.
+// than real time, so a block that never comes back is a hang, and libFuzzer's
+// -timeout reports it: a wall-clock limit of its own here would also fire
+// when a fuzzer at idle priority merely waits for the processor.
 void Drain(TACMOut& out)
 {
-    QTimer limit;
-    limit.setSingleShot(true);
-    limit.start(5000);
-    while (out.LiveCount() > out.PendingCount() && limit.isActive())
+    while (out.LiveCount() > out.PendingCount())
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-    FUZZ_CHECK(out.LiveCount() == out.PendingCount());
 }
 
 } // namespace
