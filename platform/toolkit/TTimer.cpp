@@ -9,7 +9,7 @@ namespace platform {
 
 TTimer::TTimer(QObject* owner) : QObject(owner)
 {
-    m_timer.setTimerType(Qt::PreciseTimer);
+    m_timer.setTimerType(Qt::CoarseTimer);
     connect(&m_timer, &QTimer::timeout, this, &TTimer::Tick);
     UpdateTimer();
 }
