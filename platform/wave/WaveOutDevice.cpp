@@ -34,9 +34,9 @@ constexpr auto IdleKickDelay = std::chrono::milliseconds(50);
 // The level meter keeps the peak of 20 ms chunks; publishing it more often
 // than a chunk lasts only costs wake-ups.
 constexpr auto PollInterval = std::chrono::milliseconds(20);
-// With nobody reading the meter (the window hidden) the helper wakes only to
-// see blocks played out, five times less often: the device holds seconds,
-// so the done notices still come long before it runs dry.
+// With nobody reading the meter (the window hidden) the helper wakes only
+// when the oldest block is due to be heard out, and at least this often: the
+// device holds seconds, so the done notices still come long before it runs dry.
 constexpr auto UnwatchedPollInterval = std::chrono::milliseconds(100);
 // A meter that has not read the peak for this long is not looking.
 constexpr auto MeterWatchWindow = std::chrono::milliseconds(250);
@@ -166,7 +166,13 @@ std::chrono::milliseconds WaveOutDevice::NextPoll()
     // so the first sound never waits for the slower pace.
     if (sinceRead < MeterWatchWindow || !m_pcm->Running())
         return PollInterval;
-    return UnwatchedPollInterval;
+    if (m_awaiting.empty() || m_pcm->Layout().rate == 0)
+        return UnwatchedPollInterval;
+    // Unwatched, the helper sleeps until the oldest block is heard out.
+    const std::uint64_t played = m_pcm->Played();
+    const std::uint64_t left = m_awaiting.front().endFrame > played ? m_awaiting.front().endFrame - played : 0;
+    const auto due = std::chrono::milliseconds(left * 1000 / m_pcm->Layout().rate);
+    return std::clamp(due, PollInterval, std::chrono::milliseconds(UnwatchedPollInterval));
 }
 
 void WaveOutDevice::PlayBlock(WAVEHDR* header)
