@@ -14,6 +14,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <numbers>
 #include <thread>
 
@@ -65,6 +66,18 @@ protected:
         const std::string path = dir.filePath(QString::fromStdString(name)).toStdString();
         EXPECT_TRUE(fixtures::WriteFile(path, file.tagged));
         return path;
+    }
+
+    // A station looping `file` that has been on the air long enough to hold
+    // a burst of three seconds; null when it did not start.
+    std::unique_ptr<StationProcess> OnAirWithFullBurst(const std::string& name, const fixtures::Mp3File& file)
+    {
+        auto station = std::make_unique<StationProcess>(
+            QStringList{"--source", QString::fromStdString(WriteMp3(name, file)), "--burst", "3"});
+        if (!station->Start())
+            return nullptr;
+        std::this_thread::sleep_for(3200ms);
+        return station;
     }
 };
 
@@ -139,12 +152,11 @@ TEST_F(StationStreamTest, NewListenerGetsRecentAudioAtOnceThenRealTime)
 TEST_F(StationStreamTest, Mp3FileIsPassedThroughByteExactAndLooped)
 {
     const auto file = fixtures::MakeNoiseMp3(1.0, 11025, 2, 24, "Artist", "Title");
-    StationProcess station({"--source", QString::fromStdString(WriteMp3("song.mp3", file)), "--burst", "3"});
-    ASSERT_TRUE(station.Start());
-    std::this_thread::sleep_for(3200ms);
+    const auto station = OnAirWithFullBurst("song.mp3", file);
+    ASSERT_TRUE(station);
 
     std::string header;
-    TestSocket socket = Listen(station.StreamPort(), header);
+    TestSocket socket = Listen(station->StreamPort(), header);
     std::string received;
     socket.ReceiveFor(received, 500ms);
     // Three seconds of a one-second file: tags, junk and the Xing frame must
@@ -152,7 +164,7 @@ TEST_F(StationStreamTest, Mp3FileIsPassedThroughByteExactAndLooped)
     ASSERT_GT(received.size(), file.audio.size() * 2);
     EXPECT_NE(LoopPosition(file.audio, received), std::string::npos);
 
-    TestSocket info(station.StreamPort());
+    TestSocket info(station->StreamPort());
     ASSERT_TRUE(info.Send(wire::InfoGreeting));
     std::string text;
     info.ReceiveFor(text, 300ms);
@@ -165,12 +177,11 @@ TEST_F(StationStreamTest, Mp3FileIsPassedThroughByteExactAndLooped)
 TEST_F(StationStreamTest, BurstLargerThanTheSocketTakesArrivesWhole)
 {
     const auto file = fixtures::MakeNoiseMp3(1.0, 11025, 2, 160, "A", "B");
-    StationProcess station({"--source", QString::fromStdString(WriteMp3("loud.mp3", file)), "--burst", "3"});
-    ASSERT_TRUE(station.Start());
-    std::this_thread::sleep_for(3200ms);
+    const auto station = OnAirWithFullBurst("loud.mp3", file);
+    ASSERT_TRUE(station);
 
     std::string header;
-    TestSocket socket = Listen(station.StreamPort(), header, 2048);
+    TestSocket socket = Listen(station->StreamPort(), header, 2048);
     std::string received;
     for (int i = 0; i < 40; ++i) {
         socket.ReceiveExactly(received, 1024, 1s);
@@ -179,7 +190,7 @@ TEST_F(StationStreamTest, BurstLargerThanTheSocketTakesArrivesWhole)
     socket.ReceiveFor(received, 300ms);
     ASSERT_GT(received.size(), file.audio.size() * 2);
     EXPECT_NE(LoopPosition(file.audio, received), std::string::npos);
-    EXPECT_FALSE(station.Log().contains("dropped")) << station.Log().toStdString();
+    EXPECT_FALSE(station->Log().contains("dropped")) << station->Log().toStdString();
 }
 
 TEST_F(StationStreamTest, PlaylistPlaysItsFilesInTurn)
