@@ -24,6 +24,8 @@ void TAnimLabel::StartScroll()
     }
     m_stepTimer->SetInterval(m_intervall);
     m_stepTimer->SetEnabled(m_builtinTimer);
+    if (OnScrollChange)
+        OnScrollChange(this);
 }
 
 void TAnimLabel::ScrollStep()
@@ -93,4 +95,6 @@ void TAnimLabel::StopScroll()
     if (m_stepTimer)
         m_stepTimer->SetEnabled(false);
     SetCaption(QString());
+    if (OnScrollChange)
+        OnScrollChange(this);
 }
