@@ -24,8 +24,6 @@ void TAnimLabel::StartScroll()
     }
     m_stepTimer->SetInterval(m_intervall);
     m_stepTimer->SetEnabled(m_builtinTimer);
-    if (OnScrollChange)
-        OnScrollChange(this);
 }
 
 void TAnimLabel::ScrollStep()
@@ -95,6 +93,4 @@ void TAnimLabel::StopScroll()
     if (m_stepTimer)
         m_stepTimer->SetEnabled(false);
     SetCaption(QString());
-    if (OnScrollChange)
-        OnScrollChange(this);
 }

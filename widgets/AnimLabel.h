@@ -13,8 +13,6 @@
 
 #include <QString>
 
-#include <functional>
-
 class QRegion;
 
 namespace platform {
@@ -47,10 +45,6 @@ public:
 
     // The label's own step timer, or null before the first StartScroll.
     const platform::TTimer* StepTimer() const { return m_stepTimer; }
-
-    // Called after StartScroll and StopScroll, which make the line blank or
-    // give it something to move, so an outside step timer can rest meanwhile.
-    std::function<void(QObject* Sender)> OnScrollChange;
 
 private:
     // The part of the label whose pixels differ between the two captions.
