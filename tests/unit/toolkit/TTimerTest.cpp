@@ -45,7 +45,9 @@ TEST(TTimer, DisabledTimerDoesNotTickAndReenablingStartsAFullInterval)
     clock.start();
     timer.SetEnabled(true);
     ASSERT_TRUE(testsupport::WaitUntil([&] { return ticks > 0; }));
-    EXPECT_GE(firstTickAt, 190) << "re-enabling did not start a full interval";
+    // A coarse timer may fire up to 5 % of its interval early; a timer that
+    // kept its old phase would tick some 50 ms after re-enabling.
+    EXPECT_GE(firstTickAt, 180) << "re-enabling did not start a full interval";
 }
 
 TEST(TTimer, ExceptionInOnTimerGoesToErrorBoxAndTimerKeepsTicking)
