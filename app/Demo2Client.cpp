@@ -57,6 +57,7 @@ TfmMain::TfmMain(const QString& executableDir, QWidget* parent)
     FormReader::ReadFile(*this, FormPath());
     BindComponents();
     BindHandlers();
+    UpdateScrollPause();
     FormCreate(this);
 }
 
@@ -145,6 +146,8 @@ void TfmMain::BindHandlers()
     OnClose = [this](QObject* s, TCloseAction& a) { FormClose(s, a); };
     OnClick = [this](QObject* s) { FormClick(s); };
     Timer1->OnTimer = [this](QObject* s) { Timer1Timer(s); };
+    Radioname->OnScrollChange = [this](QObject*) { UpdateScrollPause(); };
+    Info->OnScrollChange = [this](QObject*) { UpdateScrollPause(); };
     Label3->OnDblClick = [this](QObject* s) { Label3DblClick(s); };
     Image2->OnDblClick = [this](QObject* s) { Image2DblClick(s); };
     BitBtn1->OnClick = [this](QObject* s) { BitBtn1Click(s); };
@@ -494,8 +497,16 @@ void TfmMain::PauseDisplay()
     // Nothing shows the lines or the bars now: ticking would only wake the
     // program ten and twenty times a second.
     m_hiddenSince.start();
-    Timer1->SetPaused(true);
+    UpdateScrollPause();
     VUTimer->SetPaused(true);
+}
+
+void TfmMain::UpdateScrollPause()
+{
+    // Two blank lines (no station played yet) have nothing to move: the
+    // tick would wake an idle program ten times a second for nothing.
+    const bool blank = Radioname->Caption().isEmpty() && Info->Caption().isEmpty();
+    Timer1->SetPaused(m_hiddenSince.isValid() || blank);
 }
 
 void TfmMain::ResumeDisplay()
@@ -508,7 +519,7 @@ void TfmMain::ResumeDisplay()
         Info->ScrollSteps(missed);
     }
     m_hiddenSince.invalidate();
-    Timer1->SetPaused(false);
+    UpdateScrollPause();
     VUTimer->SetPaused(false);
     if (VUTimer->Enabled())
         VUTimerTimer(this);

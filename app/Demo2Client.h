@@ -226,6 +226,8 @@ private:
     // showing, the lines take the steps they missed and the bars are read.
     void PauseDisplay();
     void ResumeDisplay();
+    // The scroll tick rests while the window is hidden or both lines are blank.
+    void UpdateScrollPause();
 
     // Private state, in declaration order.
     std::int32_t BytesReceived = 0;

@@ -4,6 +4,7 @@
 
 #include "platform/toolkit/TTimer.h"
 
+#include <QEvent>
 #include <QFontInfo>
 #include <QFontMetricsF>
 #include <QRegion>
@@ -24,6 +25,8 @@ void TAnimLabel::StartScroll()
     }
     m_stepTimer->SetInterval(m_intervall);
     m_stepTimer->SetEnabled(m_builtinTimer);
+    if (OnScrollChange)
+        OnScrollChange(this);
 }
 
 void TAnimLabel::ScrollStep()
@@ -33,7 +36,7 @@ void TAnimLabel::ScrollStep()
         return;
     const QString next = caption.mid(1) + caption.front();
     // Summed advances match the drawn text only in a fixed-pitch font.
-    if (AutoSize() || !isVisible() || !QFontInfo(font()).fixedPitch()) {
+    if (AutoSize() || !isVisible() || !FixedPitch()) {
         SetCaption(next);
         return;
     }
@@ -45,6 +48,20 @@ void TAnimLabel::ScrollStep()
     SetCaption(next);
     setAttribute(Qt::WA_UpdatesDisabled, false);
     update(changed);
+}
+
+bool TAnimLabel::FixedPitch()
+{
+    if (!m_fixedPitch)
+        m_fixedPitch = QFontInfo(font()).fixedPitch();
+    return *m_fixedPitch;
+}
+
+void TAnimLabel::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::FontChange)
+        m_fixedPitch.reset();
+    TLabel::changeEvent(event);
 }
 
 QRegion TAnimLabel::ChangedArea(const QString& before, const QString& after) const
@@ -93,4 +110,6 @@ void TAnimLabel::StopScroll()
     if (m_stepTimer)
         m_stepTimer->SetEnabled(false);
     SetCaption(QString());
+    if (OnScrollChange)
+        OnScrollChange(this);
 }

@@ -13,6 +13,9 @@
 
 #include <QString>
 
+#include <functional>
+#include <optional>
+
 class QRegion;
 
 namespace platform {
@@ -46,12 +49,23 @@ public:
     // The label's own step timer, or null before the first StartScroll.
     const platform::TTimer* StepTimer() const { return m_stepTimer; }
 
+    // Called after StartScroll and StopScroll, which make the line blank or
+    // give it something to move, so an outside step timer can rest meanwhile.
+    std::function<void(QObject* Sender)> OnScrollChange;
+
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
     // The part of the label whose pixels differ between the two captions.
     QRegion ChangedArea(const QString& before, const QString& after) const;
+    // Whether the label's font is fixed-pitch, resolved once per font: the
+    // lookup matches a font engine, and a step comes ten times a second.
+    bool FixedPitch();
 
     platform::TTimer* m_stepTimer = nullptr;
     QString m_originalCaption;
     int m_intervall = 0;
     bool m_builtinTimer = false;
+    std::optional<bool> m_fixedPitch;
 };

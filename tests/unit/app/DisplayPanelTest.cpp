@@ -122,6 +122,32 @@ TEST(DisplayPanel, ClosingBlanksTheStationNameButKeepsTheInfoText)
     EXPECT_TRUE(doubled.contains(form.Info->Caption())) << "the info line was cleared on close";
 }
 
+// With both lines blank (no station played yet) the scroll tick has nothing to
+// move: an idle window used to wake ten times a second for it. It rests until a
+// line has text again, and showing the window does not wake it for blank lines.
+TEST(DisplayPanel, TheScrollTickRestsWhileBothLinesAreBlank)
+{
+    MainWindowHarness h;
+    TfmMain& form = h.Create();
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    EXPECT_TRUE(form.Timer1->Paused());
+    EXPECT_TRUE(form.Timer1->Enabled()) << "resting changed what the window enabled";
+
+    Show(form.Radioname, "Radio");
+    EXPECT_FALSE(form.Timer1->Paused());
+    testsupport::Pump(350);
+    EXPECT_NE(form.Radioname->Caption(), "Radio" + Gap) << "the tick did not step a line with text";
+
+    form.Radioname->StopScroll();
+    EXPECT_TRUE(form.Timer1->Paused());
+    form.hide();
+    form.show();
+    EXPECT_TRUE(form.Timer1->Paused()) << "showing woke the tick for two blank lines";
+    Show(form.Info, "News");
+    EXPECT_FALSE(form.Timer1->Paused()) << "the info line alone must wake the tick";
+}
+
 // Hidden, the window's scroll and meter ticks pause (they would only wake the
 // program); shown again, the lines stand where the missed ticks would have put
 // them and the timers keep the states the window gave them.
