@@ -14,8 +14,20 @@
 #include <QStyleOptionProgressBar>
 
 #include <algorithm>
+#include <utility>
 
 namespace platform {
+
+namespace {
+
+// An empty and a full bar are drawn without the fill's end, so they are told
+// apart from the positions next to them that fill as many pixels.
+int RangeEnds(const QStyleOptionProgressBar& option)
+{
+    return (option.progress <= option.minimum ? 1 : 0) | (option.progress >= option.maximum ? 2 : 0);
+}
+
+} // namespace
 
 TProgressBar::TProgressBar(QWidget* parent) : QProgressBar(parent)
 {
@@ -35,10 +47,26 @@ void TProgressBar::SetPosition(int position)
     // QProgressBar paints and flushes to the screen at once on every visible
     // change; a scheduled update instead lets bars (and labels) that change
     // in the same pass of the event loop share one paint, and costs nothing
-    // while the bar is hidden.
-    setUpdatesEnabled(false);
+    // while the bar is hidden. A level that fills the same pixels as before
+    // shows the same face, so it is not painted at all.
+    const bool sameFace = SameFace(value(), shown);
+    setAttribute(Qt::WA_UpdatesDisabled, true);
     setValue(shown);
-    setUpdatesEnabled(true);
+    setAttribute(Qt::WA_UpdatesDisabled, false);
+    if (!sameFace)
+        update();
+}
+
+bool TProgressBar::SameFace(int before, int after) const
+{
+    QStyleOptionProgressBar option;
+    initStyleOption(&option);
+    const auto face = [&](int progress) {
+        option.progress = progress;
+        return std::pair(FilledPixels(option), RangeEnds(option));
+    };
+    const auto first = face(before);
+    return first.first >= 0 && first == face(after);
 }
 
 int TProgressBar::FilledPixels(const QStyleOptionProgressBar& option) const
@@ -69,9 +97,7 @@ void TProgressBar::paintEvent(QPaintEvent* event)
 QPixmap TProgressBar::Face(const QStyleOptionProgressBar& option, int filled) const
 {
     // Everything else the style reads from the option is part of the key.
-    // An empty and a full bar are drawn without the fill's end, so they are
-    // told apart from the positions next to them that fill as many pixels.
-    const int ends = (option.progress <= option.minimum ? 1 : 0) | (option.progress >= option.maximum ? 2 : 0);
+    const int ends = RangeEnds(option);
     const QString key = QStringLiteral("TProgressBar:%1x%2@%3:%4:%5:%6:%7:%8")
                             .arg(option.rect.width())
                             .arg(option.rect.height())

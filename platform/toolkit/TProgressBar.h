@@ -36,6 +36,9 @@ private:
     // fill rule is not known). Positions with the same count look the same.
     int FilledPixels(const QStyleOptionProgressBar& option) const;
     QPixmap Face(const QStyleOptionProgressBar& option, int filled) const;
+    // Whether the two positions show the same face: as many pixels filled,
+    // and neither end of the range reached by one position only.
+    bool SameFace(int before, int after) const;
 
     bool m_smooth = false;
 };
