@@ -34,18 +34,25 @@ constexpr auto IdleKickDelay = std::chrono::milliseconds(50);
 // The level meter keeps the peak of 20 ms chunks; publishing it more often
 // than a chunk lasts only costs wake-ups.
 constexpr auto PollInterval = std::chrono::milliseconds(20);
-// With nobody reading the meter (the window hidden) the helper wakes only
-// when the oldest block is due to be heard out, and at least this often: the
-// device holds seconds, so the done notices still come long before it runs dry.
-constexpr auto UnwatchedPollInterval = std::chrono::milliseconds(100);
+// With nobody reading the meter (the window hidden) the helper needs no
+// pace of its own: new blocks wake it, and it wakes at least this often, or
+// when held done notices fall due.
+constexpr auto UnwatchedPollInterval = std::chrono::milliseconds(500);
 // A meter that has not read the peak for this long is not looking.
 constexpr auto MeterWatchWindow = std::chrono::milliseconds(250);
-// While blocks keep coming, done notices go out in batches, each waking the
-// GUI thread once: when the helper runs out of work, when this many are
-// due, or when the oldest has waited this long (a little of the device's
-// share of the queue, so that the next blocks still come in time).
+// While audio still plays out, done notices go out in batches, each waking
+// the GUI thread once: when this many are due, or when the oldest has waited
+// this long. Nothing waits for a notice but the room it makes, and the
+// device's share of the queue is seconds, so the next blocks still come in
+// time. Once everything is heard out they go at once.
 constexpr std::size_t DoneBatch = 16;
-constexpr auto DoneDelay = std::chrono::milliseconds(100);
+constexpr auto DoneDelay = std::chrono::milliseconds(400);
+
+bool MeterWatched()
+{
+    const auto sinceRead = std::chrono::nanoseconds(SteadyNanoseconds() - g_peakReadAt.load(std::memory_order_relaxed));
+    return sinceRead < MeterWatchWindow;
+}
 
 } // namespace
 
@@ -133,9 +140,9 @@ void WaveOutDevice::Run()
     std::unique_lock lock(m_lock);
     for (;;) {
         const auto hasWork = [&] { return m_stop || ResetPending() || !m_queue.empty(); };
-        if (!m_finished.empty() && !hasWork()) {
+        if (!m_finished.empty() && !hasWork() && m_awaiting.empty()) {
             lock.unlock();
-            PostDone(); // nothing else to do: no reason to hold them back
+            PostDone(); // all heard out: no reason to hold them back
             lock.lock();
             continue;
         }
@@ -161,18 +168,15 @@ void WaveOutDevice::Run()
 
 std::chrono::milliseconds WaveOutDevice::NextPoll()
 {
-    const auto sinceRead = std::chrono::nanoseconds(SteadyNanoseconds() - g_peakReadAt.load(std::memory_order_relaxed));
     // A device still waiting to start is kicked soon after the last block,
     // so the first sound never waits for the slower pace.
-    if (sinceRead < MeterWatchWindow || !m_pcm->Running())
+    if (MeterWatched() || !m_pcm->Running())
         return PollInterval;
-    if (m_awaiting.empty() || m_pcm->Layout().rate == 0)
+    if (m_finished.empty())
         return UnwatchedPollInterval;
-    // Unwatched, the helper sleeps until the oldest block is heard out.
-    const std::uint64_t played = m_pcm->Played();
-    const std::uint64_t left = m_awaiting.front().endFrame > played ? m_awaiting.front().endFrame - played : 0;
-    const auto due = std::chrono::milliseconds(left * 1000 / m_pcm->Layout().rate);
-    return std::clamp(due, PollInterval, std::chrono::milliseconds(UnwatchedPollInterval));
+    const auto due = std::chrono::ceil<std::chrono::milliseconds>(m_finishedSince + DoneDelay
+                                                                  - std::chrono::steady_clock::now());
+    return std::clamp(due, PollInterval, UnwatchedPollInterval);
 }
 
 void WaveOutDevice::PlayBlock(WAVEHDR* header)

@@ -7,7 +7,7 @@
 // first in m_queue (not yet fully sent to the device), then in m_awaiting
 // (sent, waiting for the device to play past its last frame), then in
 // m_finished until its notice is posted, which happens outside the lock and
-// in batches while more blocks wait.
+// in batches while audio still plays out.
 // Reset is a handshake: once it returns, every notice is posted and the
 // helper thread no longer touches any block.
 #pragma once
@@ -51,7 +51,7 @@ private:
     void Run();
     bool ResetPending() const { return m_resetRequested.load() != m_resetsDone.load(); }
     bool Interrupted() const { return m_stop.load() || ResetPending(); }
-    // How long the helper may sleep while audio is still playing out.
+    // How long the helper may sleep while audio is still playing out (under m_lock).
     std::chrono::milliseconds NextPoll();
     void PlayBlock(WAVEHDR* header);
     bool WritePcm(const std::uint8_t* data, std::size_t bytes, const wave::PcmLayout& layout);

@@ -3,6 +3,7 @@
 // reference decode of the same bytes made here with libmpg123 directly.
 #include "tests/support/AlsaRoute.h"
 #include "tests/support/EventLoop.h"
+#include "tests/support/PacedAlsaRoute.h"
 #include "tests/support/Mp3Encoder.h"
 #include "tests/support/ReferenceDecode.h"
 #include "tests/support/WaveFormats.h"
@@ -10,6 +11,7 @@
 #include "platform/toolkit/Application.h"
 
 #include <QByteArray>
+#include <QTimer>
 #include <gtest/gtest.h>
 #include <random>
 
@@ -230,4 +232,53 @@ TEST_F(WavePlayback, ManySmallBlocksEachReportDoneOnceInOrderAndCloseComesLast)
         EXPECT_EQ(notices[i + 1].second, reinterpret_cast<LPARAM>(&headers[i])) << "block " << i;
     }
     EXPECT_EQ(notices.back().first, MM_WOM_CLOSE);
+}
+
+// A hidden window reads no levels. A live stream then brings a block every
+// tenth of a second; if the done notices woke the GUI thread nearly as often,
+// a hidden player would wake up to ten extra times a second for nothing.
+TEST_F(WavePlayback, UnwatchedLiveStreamReportsDoneInFewBatchesAndNoBlockIsLost)
+{
+    constexpr unsigned kRate = 8000; // 16-bit mono
+    constexpr int kBlocks = 30;      // 100 ms each
+    constexpr int kLead = 10;        // a second ahead, as after the pre-roll
+    testsupport::PacedAlsaRoute speaker{kRate * 2};
+    HWAVEOUT device = nullptr;
+    int done = 0;
+    int batches = 0;
+    bool inBatch = false;
+    NotifyWindow window([&](unsigned message, WPARAM, LPARAM) -> LRESULT {
+        if (message != MM_WOM_DONE)
+            return 0;
+        ++done;
+        // A batch is one event: every notice in it comes before the next event.
+        if (!inBatch) {
+            inBatch = true;
+            ++batches;
+            QTimer::singleShot(0, [&] { inBatch = false; });
+        }
+        return 0;
+    });
+    const TACMWaveFormat format = PcmFormat(kRate, 1, 16);
+    ASSERT_EQ(waveOutOpen(&device, WAVE_MAPPER, &format, window.Handle(), 0, CALLBACK_WINDOW), 0u);
+    std::vector<char> data(kRate / 10 * 2, 0x11);
+    std::vector<WAVEHDR> headers(kBlocks);
+    for (WAVEHDR& header : headers) {
+        header.lpData = data.data();
+        header.dwBufferLength = DWORD(data.size());
+        ASSERT_EQ(waveOutPrepareHeader(device, &header, sizeof header), 0u);
+        ASSERT_EQ(waveOutWrite(device, &header, sizeof header), 0u);
+        if (&header - headers.data() >= kLead - 1)
+            testsupport::Pump(100); // then as a live stream brings them
+    }
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return done == kBlocks; }, 10000)) << done << " of " << kBlocks;
+    // About one batch per 400 ms of the three seconds (six here); held for a
+    // tenth of a second at most, the notices came in thirteen events.
+    EXPECT_LE(batches, 9) << "done notices came in " << batches << " events";
+    for (WAVEHDR& header : headers)
+        EXPECT_EQ(waveOutUnprepareHeader(device, &header, sizeof header), 0u);
+    ASSERT_EQ(waveOutClose(device), 0u);
+    const auto played = qsizetype(data.size() * kBlocks);
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return speaker.Captured().size() >= played; }, 5000))
+        << speaker.Captured().size() << " of " << played << " bytes reached the speaker";
 }
