@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 #include <random>
+#include <span>
 
 using namespace platform;
 using testsupport::AlsaRoute;
@@ -74,7 +75,7 @@ protected:
 };
 
 // Prepares every header over the same bytes and queues it on the device.
-void QueueAll(HWAVEOUT device, std::vector<WAVEHDR>& headers, std::vector<char>& data)
+void QueueAll(HWAVEOUT device, std::span<WAVEHDR> headers, std::vector<char>& data)
 {
     for (WAVEHDR& header : headers) {
         header.lpData = data.data();
@@ -263,14 +264,12 @@ TEST_F(WavePlayback, UnwatchedLiveStreamReportsDoneInFewBatchesAndNoBlockIsLost)
     ASSERT_EQ(waveOutOpen(&device, WAVE_MAPPER, &format, window.Handle(), 0, CALLBACK_WINDOW), 0u);
     std::vector<char> data(kRate / 10 * 2, 0x11);
     std::vector<WAVEHDR> headers(kBlocks);
-    for (WAVEHDR& header : headers) {
-        header.lpData = data.data();
-        header.dwBufferLength = DWORD(data.size());
-        ASSERT_EQ(waveOutPrepareHeader(device, &header, sizeof header), 0u);
-        ASSERT_EQ(waveOutWrite(device, &header, sizeof header), 0u);
-        if (&header - headers.data() >= kLead - 1)
-            testsupport::Pump(100); // then as a live stream brings them
+    ASSERT_NO_FATAL_FAILURE(QueueAll(device, std::span(headers).first(kLead), data));
+    for (std::size_t i = kLead; i < headers.size(); ++i) { // then as a live stream brings them
+        testsupport::Pump(100);
+        ASSERT_NO_FATAL_FAILURE(QueueAll(device, std::span(headers).subspan(i, 1), data));
     }
+    testsupport::Pump(100);
     ASSERT_TRUE(testsupport::WaitUntil([&] { return done == kBlocks; }, 10000)) << done << " of " << kBlocks;
     // About one batch per 400 ms of the three seconds (six here); held for a
     // tenth of a second at most, the notices came in thirteen events.
