@@ -499,6 +499,7 @@ void TfmMain::PauseDisplay()
     m_hiddenSince.start();
     UpdateScrollPause();
     VUTimer->SetPaused(true);
+    PaceStreamReads();
 }
 
 void TfmMain::UpdateScrollPause()
@@ -520,6 +521,7 @@ void TfmMain::ResumeDisplay()
     }
     m_hiddenSince.invalidate();
     UpdateScrollPause();
+    PaceStreamReads();
     VUTimer->SetPaused(false);
     if (VUTimer->Enabled())
         VUTimerTimer(this);
@@ -700,6 +702,8 @@ void TfmMain::CSocketConnect(QObject*, TCustomWinSocket* Socket)
 {
     RadiosenderTimer->SetEnabled(false);
     BytesReceived = 0;
+    m_lastReadoutBytes = 0;
+    m_streamReadPortion = 1; // a new socket reads every batch
     KBPSTimer->SetEnabled(true);
     Zeit->ResetCount();
     Zeit->SetRunMode(TCasseteContador::rmRealTime);
@@ -790,7 +794,34 @@ void TfmMain::KBPSTimerTimer(QObject*)
     QString number = QString::asprintf("%.2f", kibPerSecond);
     number.replace(QLatin1Char('.'), QLocale().decimalPoint());
     ShowStatus(QStringLiteral("Received %1 KB/s").arg(number));
+    m_lastReadoutBytes = BytesReceived;
     BytesReceived = 0;
+    PaceStreamReads();
+}
+
+void TfmMain::PaceStreamReads()
+{
+    // Hidden, nothing shows what a read brings, and the client holds
+    // seconds of audio: reading half a second at a time instead of every
+    // station batch lets the program sleep between reads. The portion never
+    // exceeds what the last second actually brought, so a stream slower
+    // than its header claims (or one that stalls) is not left waiting in the
+    // kernel for long; the first second, with its burst, is capped by the
+    // claimed rate.
+    constexpr std::int64_t MaxPortion = 64 * 1024;
+    TClientWinSocket* socket = CSocket->WinSocket();
+    if (!socket || !socket->IsConnected())
+        return;
+    std::int64_t portion = 1;
+    if (m_hiddenSince.isValid() && !ExpectHeader) {
+        const std::int64_t claimed = m_streamHeader.FormatIn.Format.nAvgBytesPerSec;
+        portion = std::clamp<std::int64_t>(std::min<std::int64_t>(claimed, m_lastReadoutBytes) / 2, 1, MaxPortion);
+    }
+    const int mark = static_cast<int>(portion);
+    if (platform::winsock::setsockopt(socket->SocketHandle(), platform::winsock::SOL_SOCKET,
+                                      platform::winsock::SO_RCVLOWAT, reinterpret_cast<const char*>(&mark),
+                                      sizeof mark) == 0)
+        m_streamReadPortion = mark;
 }
 
 // ---------------------------------------------------------------------------

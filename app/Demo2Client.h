@@ -184,6 +184,8 @@ public:
     // Read access for tests and for the other parts of the window.
     const TStreamHeader& StreamHeader() const { return m_streamHeader; }
     std::int32_t BytesSinceReadout() const { return BytesReceived; }
+    // The bytes the stream socket waits for before a read notice (1: every batch).
+    int StreamReadPortion() const { return m_streamReadPortion; }
     const std::vector<std::string>& Addresses() const { return StationAddresses; }
     const std::string& Directory() const { return DirectoryUrl; }
     const std::string& DirectoryText() const { return DirectoryAnswer; }
@@ -228,6 +230,9 @@ private:
     void ResumeDisplay();
     // The scroll tick rests while the window is hidden or both lines are blank.
     void UpdateScrollPause();
+    // How much of the stream must wait before a read: half a second's worth
+    // while the window is hidden and audio flows, otherwise every batch.
+    void PaceStreamReads();
 
     // Private state, in declaration order.
     std::int32_t BytesReceived = 0;
@@ -259,4 +264,6 @@ private:
     bool m_dragging = false;
     QPoint m_dragGrip; // the pressed point, relative to the window's position
     QElapsedTimer m_hiddenSince; // valid while the display is paused
+    std::int32_t m_lastReadoutBytes = 0; // what the last full readout second brought
+    int m_streamReadPortion = 1;          // the stream socket's low-water mark
 };

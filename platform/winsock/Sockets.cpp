@@ -440,6 +440,10 @@ SystemOption MapOption(int level, int name)
             return {SOL_SOCKET, SO_SNDBUF};
         if (name == kSoRcvBuf)
             return {SOL_SOCKET, SO_RCVBUF};
+        // Readability, and so FD_READ, waits until this many bytes are there
+        // (or the peer closes): a reader that wants large reads wakes less.
+        if (name == kSoRcvLowAt)
+            return {SOL_SOCKET, SO_RCVLOWAT};
         if (name == kSoError)
             return {SOL_SOCKET, SO_ERROR};
     }

@@ -45,6 +45,7 @@ constexpr int SO_KEEPALIVE = 0x0008;
 constexpr int SO_LINGER = 0x0080;
 constexpr int SO_SNDBUF = 0x1001;
 constexpr int SO_RCVBUF = 0x1002;
+constexpr int SO_RCVLOWAT = 0x1004;
 constexpr int SO_ERROR = 0x1007;
 constexpr int TCP_NODELAY = 0x0001;
 

@@ -21,6 +21,7 @@ constexpr int kSoKeepAlive = SO_KEEPALIVE;
 constexpr int kSoLinger = SO_LINGER;
 constexpr int kSoSndBuf = SO_SNDBUF;
 constexpr int kSoRcvBuf = SO_RCVBUF;
+constexpr int kSoRcvLowAt = SO_RCVLOWAT;
 constexpr int kSoError = SO_ERROR;
 constexpr int kTcpNoDelay = TCP_NODELAY;
 constexpr long kFionRead = FIONREAD;

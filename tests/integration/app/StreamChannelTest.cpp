@@ -34,9 +34,10 @@ namespace {
 
 const std::string kGreeting = "KT-SendolinClient v40-Daten";
 
-std::string HeaderBytes(const std::string& stationName)
+std::string HeaderBytes(const std::string& stationName, std::uint32_t claimedBytesPerSecond = 0)
 {
     TStreamHeader header{};
+    header.FormatIn.Format.nAvgBytesPerSec = claimedBytesPerSecond;
     header.StationName[0] = static_cast<std::uint8_t>(stationName.size());
     std::memcpy(header.StationName + 1, stationName.data(), stationName.size());
     header.FormatIn.Format.wFormatTag = 0x0055;
@@ -218,6 +219,42 @@ TEST_F(StreamChannelTest, HeaderArrivingOneByteAtATimeIsTakenWhole)
     ASSERT_TRUE(HeaderTaken("Tropfen"));
     EXPECT_EQ(form->BytesSinceReadout(), 0);
     ASSERT_TRUE(stream.Send(std::string(10, '\x02')));
+    EXPECT_TRUE(WaitUntil([&] { return form->BytesSinceReadout() == 10; }));
+}
+
+// Guards the hidden window's coarse reads: a portion beyond what the stream
+// brings would strand its audio in the kernel, and showing the window again
+// must go back to reading every batch at once.
+TEST_F(StreamChannelTest, HiddenWindowReadsTheStreamInPortionsNeverLargerThanHalfASecondOfIt)
+{
+    AddStation();
+    Play();
+    ASSERT_TRUE(AcceptChannels());
+    ASSERT_TRUE(WaitForStatus(QStringLiteral("Connected")));
+    form->KBPSTimer->SetEnabled(false); // the test drives the readouts
+    const auto lowWater = [&] { return form->StreamReadPortion(); };
+    const auto readout = [&] { form->KBPSTimer->OnTimer(form->KBPSTimer); };
+
+    ASSERT_TRUE(stream.Send(HeaderBytes("Sparsam", 3000) + std::string(2000, '\x03')));
+    ASSERT_TRUE(WaitUntil([&] { return form->BytesSinceReadout() == 2000; }));
+    readout();
+    EXPECT_EQ(lowWater(), 1) << "a shown window must read every batch";
+
+    form->hide();
+    EXPECT_EQ(lowWater(), 1000) << "half of what the last second brought, below the claimed rate";
+    ASSERT_TRUE(stream.Send(std::string(600, '\x04')));
+    testsupport::Pump(150);
+    EXPECT_EQ(form->BytesSinceReadout(), 0) << "a hidden window read less than its portion";
+    ASSERT_TRUE(stream.Send(std::string(600, '\x05')));
+    ASSERT_TRUE(WaitUntil([&] { return form->BytesSinceReadout() == 1200; }));
+    readout();
+    EXPECT_EQ(lowWater(), 600) << "the portion must follow a stream that slowed down";
+    readout();
+    EXPECT_EQ(lowWater(), 1) << "a stalled stream must not keep its last bytes waiting";
+
+    form->show();
+    EXPECT_EQ(lowWater(), 1);
+    ASSERT_TRUE(stream.Send(std::string(10, '\x06')));
     EXPECT_TRUE(WaitUntil([&] { return form->BytesSinceReadout() == 10; }));
 }
 

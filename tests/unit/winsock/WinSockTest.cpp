@@ -174,6 +174,35 @@ TEST_F(WinSockTest, OrderlyCloseIsNoticedOnlyAfterEveryReceivedByteWasRead)
     EXPECT_EQ(inbox.notices.back().error, 0);
 }
 
+// Guards a low-water mark that loses or strands data: bytes below the mark
+// must still be read once more arrive, and a close must never wait for it.
+TEST_F(WinSockTest, LowWaterMarkHoldsReadNoticeUntilThatManyBytesButNeverTheClose)
+{
+    ConnectToServer();
+    const int mark = 1000;
+    ASSERT_EQ(ws::setsockopt(socket, ws::SOL_SOCKET, ws::SO_RCVLOWAT, reinterpret_cast<const char*>(&mark), sizeof mark), 0);
+    int seen = 0;
+    int length = sizeof seen;
+    ASSERT_EQ(ws::getsockopt(socket, ws::SOL_SOCKET, ws::SO_RCVLOWAT, reinterpret_cast<char*>(&seen), &length), 0);
+    EXPECT_EQ(seen, mark);
+
+    ASSERT_TRUE(peer.Send(std::string(600, 'a')));
+    testsupport::Pump(150);
+    EXPECT_EQ(inbox.Count(ws::FD_READ), 0) << "read notice came before the mark was reached";
+    ASSERT_TRUE(peer.Send(std::string(600, 'b')));
+    ASSERT_TRUE(inbox.WaitFor(ws::FD_READ));
+    const std::string first = ReadAll();
+    ASSERT_EQ(first.size(), 1200u);
+    EXPECT_EQ(first.front(), 'a');
+    EXPECT_EQ(first.back(), 'b');
+
+    ASSERT_TRUE(peer.Send("tail below the mark"));
+    peer.Close();
+    ASSERT_TRUE(inbox.WaitFor(ws::FD_READ, 2)) << "bytes below the mark were stranded by the close";
+    EXPECT_EQ(ReadAll(), "tail below the mark");
+    ASSERT_TRUE(inbox.WaitFor(ws::FD_CLOSE));
+}
+
 TEST_F(WinSockTest, ResetByPeerIsCloseNoticeWithResetCode)
 {
     ConnectToServer();
