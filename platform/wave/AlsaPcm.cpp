@@ -4,12 +4,17 @@
 
 #include "platform/wave/WaveLog.h"
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <alsa/asoundlib.h>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 namespace platform::wave {
 
@@ -46,7 +51,20 @@ MMRESULT OpenError(int error)
     }
 }
 
+// A device that never signals room must not hang its writer for good.
+constexpr int MaxWaitMs = 1000;
+// Relaxed, the writer wakes when this much is left to play.
+constexpr unsigned RelaxedLeftMs = 250;
+
 } // namespace
+
+AlsaPcm::Interruption::Interruption() : fd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+
+AlsaPcm::Interruption::~Interruption()
+{
+    if (fd >= 0)
+        close(fd);
+}
 
 AlsaPcm::~AlsaPcm()
 {
@@ -80,7 +98,7 @@ MMRESULT AlsaPcm::Configure(const PcmLayout& layout)
     snd_pcm_hw_params_t* hw;
     snd_pcm_hw_params_alloca(&hw);
     unsigned rate = layout.rate;
-    unsigned bufferUs = 200000;
+    unsigned bufferUs = 1000000;
     unsigned periodUs = 50000;
     const snd_pcm_format_t format = layout.bits == 8 ? SND_PCM_FORMAT_U8 : SND_PCM_FORMAT_S16_LE;
     int rc = snd_pcm_hw_params_any(m_pcm, hw);
@@ -104,9 +122,11 @@ MMRESULT AlsaPcm::Configure(const PcmLayout& layout)
     snd_pcm_sw_params_current(m_pcm, sw);
     // Start once half the buffer is filled; Kick() starts a shorter tail.
     snd_pcm_sw_params_set_start_threshold(m_pcm, sw, buffer / 2);
-    snd_pcm_sw_params_set_avail_min(m_pcm, sw, period);
     snd_pcm_sw_params(m_pcm, sw);
     m_layout = layout;
+    m_bufferFrames = buffer;
+    m_periodFrames = period;
+    ApplyWakeThreshold();
     m_written = 0;
     m_broken = false;
     return MMSYSERR_NOERROR;
@@ -134,7 +154,7 @@ bool AlsaPcm::Write(const std::uint8_t* data, std::size_t frames, const std::fun
         }
         const snd_pcm_sframes_t n = snd_pcm_writei(m_pcm, data, frames);
         if (n == -EAGAIN) {
-            snd_pcm_wait(m_pcm, 10);
+            WaitForRoom();
             continue;
         }
         if (n < 0) {
@@ -146,6 +166,59 @@ bool AlsaPcm::Write(const std::uint8_t* data, std::size_t frames, const std::fun
         m_written += static_cast<std::uint64_t>(n);
     }
     return true;
+}
+
+void AlsaPcm::WaitForRoom()
+{
+    std::array<pollfd, 8> fds{};
+    const int count = std::clamp(snd_pcm_poll_descriptors_count(m_pcm), 0, int(fds.size()) - 1);
+    const int used = std::max(0, snd_pcm_poll_descriptors(m_pcm, fds.data(), unsigned(count)));
+    fds[used] = {m_interrupt.fd, POLLIN, 0};
+    for (;;) {
+        // A timeout or a signal: the caller simply tries again.
+        if (poll(fds.data(), nfds_t(used + 1), MaxWaitMs) <= 0)
+            return;
+        if (fds[used].revents & POLLIN) {
+            std::uint64_t raised = 0;
+            (void)!read(m_interrupt.fd, &raised, sizeof raised);
+            return;
+        }
+        unsigned short revents = 0;
+        if (snd_pcm_poll_descriptors_revents(m_pcm, fds.data(), unsigned(used), &revents) < 0 ||
+            (revents & (POLLOUT | POLLERR | POLLNVAL)))
+            return;
+    }
+}
+
+void AlsaPcm::Interrupt()
+{
+    const std::uint64_t one = 1;
+    (void)!write(m_interrupt.fd, &one, sizeof one);
+}
+
+void AlsaPcm::SetRelaxed(bool relaxed)
+{
+    if (relaxed == m_relaxed)
+        return;
+    m_relaxed = relaxed;
+    ApplyWakeThreshold();
+}
+
+void AlsaPcm::ApplyWakeThreshold()
+{
+    if (m_bufferFrames == 0)
+        return; // not configured yet
+    // Relaxed: room for all but what plays in RelaxedLeftMs, when the
+    // buffer holds more than that and a period.
+    const unsigned long left = std::max<unsigned long>(1, m_layout.rate * RelaxedLeftMs / 1000);
+    unsigned long availMin = m_periodFrames;
+    if (m_relaxed && m_bufferFrames > left + m_periodFrames)
+        availMin = m_bufferFrames - left;
+    snd_pcm_sw_params_t* sw;
+    snd_pcm_sw_params_alloca(&sw);
+    snd_pcm_sw_params_current(m_pcm, sw);
+    snd_pcm_sw_params_set_avail_min(m_pcm, sw, availMin);
+    snd_pcm_sw_params(m_pcm, sw);
 }
 
 std::uint64_t AlsaPcm::Played()

@@ -1,6 +1,8 @@
 // One ALSA playback PCM ("default"), used only by a device's helper thread
-// after open. Non-blocking, so a writer waiting for room can notice a stop
-// request within a few milliseconds.
+// after open, except Interrupt(), which any thread may call. Non-blocking: a
+// writer waiting for room sleeps in poll() on the device's descriptors and an
+// eventfd that Interrupt() raises, so it sleeps as long as the device lets it
+// and still notices a stop request at once.
 #pragma once
 
 #include "platform/wave/WaveFormat.h"
@@ -23,8 +25,8 @@ public:
     // Opens the default PCM; on failure the MMRESULT says why.
     static MMRESULT Open(std::unique_ptr<AlsaPcm>& out);
 
-    // Sets rate, channels and sample size with 100–250 ms of device buffer.
-    // Any audio still buffered is discarded.
+    // Sets rate, channels and sample size with about a second of device
+    // buffer in 50 ms periods. Any audio still buffered is discarded.
     MMRESULT Configure(const PcmLayout& layout);
     const PcmLayout& Layout() const { return m_layout; }
 
@@ -32,7 +34,14 @@ public:
     // false when stop() turned true before everything was written. A device
     // that fails for good (unplugged) swallows what it is given, so that
     // blocks keep completing and the stream can be closed normally.
+    // stop() is asked before every attempt, so also after every wait.
     bool Write(const std::uint8_t* data, std::size_t frames, const std::function<bool()>& stop);
+    // Wakes a Write that waits for room, so that it asks stop() again.
+    void Interrupt();
+    // Relaxed, a writer waits for room until only a quarter second is left
+    // to play, waking a few times a second; otherwise it writes after every
+    // period, keeping what is written close to what is heard.
+    void SetRelaxed(bool relaxed);
 
     // Frames written since Configure, and how many of them have been played.
     std::uint64_t Written() const { return m_written; }
@@ -47,12 +56,27 @@ public:
     void Drop();
 
 private:
+    // The eventfd behind Interrupt(), closed with the PCM.
+    struct Interruption {
+        Interruption();
+        ~Interruption();
+        Interruption(const Interruption&) = delete;
+        Interruption& operator=(const Interruption&) = delete;
+        int fd = -1;
+    };
+
     AlsaPcm() = default;
     bool Recover(int error);
+    void WaitForRoom();
+    void ApplyWakeThreshold();
 
     _snd_pcm* m_pcm = nullptr;
+    Interruption m_interrupt;
     PcmLayout m_layout;
     std::uint64_t m_written = 0;
+    unsigned long m_bufferFrames = 0;
+    unsigned long m_periodFrames = 0;
+    bool m_relaxed = false;
     bool m_broken = false;
 };
 

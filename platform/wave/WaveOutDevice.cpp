@@ -79,6 +79,7 @@ WaveOutDevice::~WaveOutDevice()
         m_stop = true;
     }
     m_wake.notify_one();
+    m_pcm->Interrupt();
     m_thread.join();
     PublishPeak(0, 0);
 }
@@ -120,6 +121,7 @@ void WaveOutDevice::Reset()
     std::unique_lock lock(m_lock);
     const std::uint64_t target = ++m_resetRequested;
     m_wake.notify_one();
+    m_pcm->Interrupt();
     m_resetDone.wait(lock, [&] { return m_resetsDone >= target; });
 }
 
@@ -219,7 +221,15 @@ bool WaveOutDevice::WritePcm(const std::uint8_t* data, std::size_t bytes, const 
     const std::uint64_t start = m_pcm->Written();
     for (std::size_t at = 0; at < frames; at += chunkFrames)
         m_peaks.Add(data + at * frameBytes, std::min(chunkFrames, frames - at), layout, start + at);
-    return m_pcm->Write(data, frames, [this] { return Interrupted(); });
+    // Nobody reading the meter, the device may let this thread sleep for
+    // most of its buffer; while somebody does, the peak follows each wait.
+    const bool watched = MeterWatched();
+    m_pcm->SetRelaxed(!watched);
+    return m_pcm->Write(data, frames, [this, watched] {
+        if (watched)
+            PublishAudiblePeak(m_pcm->Played());
+        return Interrupted();
+    });
 }
 
 bool WaveOutDevice::WaitForPlayedOut()

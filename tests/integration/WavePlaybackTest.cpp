@@ -243,7 +243,7 @@ TEST_F(WavePlayback, UnwatchedLiveStreamReportsDoneInFewBatchesAndNoBlockIsLost)
     constexpr unsigned kRate = 8000; // 16-bit mono
     constexpr int kBlocks = 30;      // 100 ms each
     constexpr int kLead = 10;        // a second ahead, as after the pre-roll
-    testsupport::PacedAlsaRoute speaker{kRate * 2};
+    testsupport::PacedAlsaRoute speaker;
     HWAVEOUT device = nullptr;
     int done = 0;
     int batches = 0;

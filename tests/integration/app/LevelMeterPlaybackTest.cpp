@@ -99,7 +99,7 @@ protected:
     }
 
     testsupport::MainWindowHarness h;
-    testsupport::PacedAlsaRoute speaker{kRate * 4}; // after the harness: this test listens
+    testsupport::PacedAlsaRoute speaker; // after the harness: this test listens
     testsupport::LoopbackServer server;
     TfmMain* form = nullptr;
     LoopbackPeer info;
