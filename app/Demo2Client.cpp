@@ -802,23 +802,23 @@ void TfmMain::KBPSTimerTimer(QObject*)
 void TfmMain::PaceStreamReads()
 {
     // Hidden, nothing shows what a read brings, and the client holds
-    // seconds of audio: reading half a second at a time instead of every
-    // station batch lets the program sleep between reads. The portion never
-    // exceeds what the last second actually brought, so a stream slower
-    // than its header claims (or one that stalls) is not left waiting in the
-    // kernel for long; the first second, with its burst, is capped by the
-    // claimed rate.
+    // seconds of audio: reading half a second at a time (by the header's
+    // byte rate) instead of every station batch lets the program sleep
+    // between reads. The portion never exceeds what the last second actually
+    // brought, so a stream slower than its header claims waits at most about
+    // a second in the kernel, and one that stalls not at all.
     constexpr std::int64_t MaxPortion = 64 * 1024;
     TClientWinSocket* socket = CSocket->WinSocket();
     if (!socket || !socket->IsConnected())
         return;
     std::int64_t portion = 1;
     if (m_hiddenSince.isValid() && !ExpectHeader) {
-        const std::int64_t claimed = m_streamHeader.FormatIn.Format.nAvgBytesPerSec;
-        portion = std::clamp<std::int64_t>(std::min<std::int64_t>(claimed, m_lastReadoutBytes) / 2, 1, MaxPortion);
+        const std::int64_t halfSecond = m_streamHeader.FormatIn.Format.nAvgBytesPerSec / 2;
+        portion = std::clamp<std::int64_t>(std::min<std::int64_t>(halfSecond, m_lastReadoutBytes), 1, MaxPortion);
     }
     const int mark = static_cast<int>(portion);
-    if (platform::winsock::setsockopt(socket->SocketHandle(), platform::winsock::SOL_SOCKET,
+    if (mark != m_streamReadPortion &&
+        platform::winsock::setsockopt(socket->SocketHandle(), platform::winsock::SOL_SOCKET,
                                       platform::winsock::SO_RCVLOWAT, reinterpret_cast<const char*>(&mark),
                                       sizeof mark) == 0)
         m_streamReadPortion = mark;

@@ -53,9 +53,11 @@ class TACMOut : public QObject {
 public:
     // Playing time held at most (device and waiting together), and the part
     // of it the device takes; a couple of seconds of the queue stay waiting,
-    // where they can still be dropped.
+    // where they can still be dropped. The device's share covers its own
+    // second of buffer, the done notices it holds back for a while, and
+    // blocks ready for when it makes room.
     static constexpr unsigned QueueSeconds = 5;
-    static constexpr unsigned DeviceSeconds = 2;
+    static constexpr unsigned DeviceSeconds = 3;
     static constexpr unsigned PrerollSeconds = 1;
     // The bound never goes below MinQueueBytes (a format with no or a tiny
     // byte rate) and the memory held, blocks' bookkeeping included, never

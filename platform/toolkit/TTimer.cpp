@@ -9,7 +9,6 @@ namespace platform {
 
 TTimer::TTimer(QObject* owner) : QObject(owner)
 {
-    m_timer.setTimerType(Qt::CoarseTimer);
     connect(&m_timer, &QTimer::timeout, this, &TTimer::Tick);
     UpdateTimer();
 }
@@ -41,6 +40,10 @@ void TTimer::SetPaused(bool paused)
 void TTimer::UpdateTimer()
 {
     m_timer.stop();
+    // A timer of whole seconds ticks on whole seconds of the clock, so that
+    // such timers (the rate readout, the counter) share one wake-up; its
+    // first tick may come up to half a second early or late.
+    m_timer.setTimerType(m_interval > 0 && m_interval % 1000 == 0 ? Qt::VeryCoarseTimer : Qt::CoarseTimer);
     if (m_enabled && !m_paused && m_interval > 0)
         m_timer.start(m_interval);
 }

@@ -225,7 +225,7 @@ TEST_F(StreamChannelTest, HeaderArrivingOneByteAtATimeIsTakenWhole)
 // Guards the hidden window's coarse reads: a portion beyond what the stream
 // brings would strand its audio in the kernel, and showing the window again
 // must go back to reading every batch at once.
-TEST_F(StreamChannelTest, HiddenWindowReadsTheStreamInPortionsNeverLargerThanHalfASecondOfIt)
+TEST_F(StreamChannelTest, HiddenWindowReadsTheStreamInHalfSecondPortionsNeverLargerThanItBrings)
 {
     AddStation();
     Play();
@@ -241,20 +241,28 @@ TEST_F(StreamChannelTest, HiddenWindowReadsTheStreamInPortionsNeverLargerThanHal
     EXPECT_EQ(lowWater(), 1) << "a shown window must read every batch";
 
     form->hide();
-    EXPECT_EQ(lowWater(), 1000) << "half of what the last second brought, below the claimed rate";
-    ASSERT_TRUE(stream.Send(std::string(600, '\x04')));
+    EXPECT_EQ(lowWater(), 1500) << "half a second at the claimed rate";
+    ASSERT_TRUE(stream.Send(std::string(800, '\x04')));
     testsupport::Pump(150);
     EXPECT_EQ(form->BytesSinceReadout(), 0) << "a hidden window read less than its portion";
-    ASSERT_TRUE(stream.Send(std::string(600, '\x05')));
-    ASSERT_TRUE(WaitUntil([&] { return form->BytesSinceReadout() == 1200; }));
+    ASSERT_TRUE(stream.Send(std::string(800, '\x05')));
+    ASSERT_TRUE(WaitUntil([&] { return form->BytesSinceReadout() == 1600; }));
     readout();
-    EXPECT_EQ(lowWater(), 600) << "the portion must follow a stream that slowed down";
+    EXPECT_EQ(lowWater(), 1500);
+
+    // A stream that stalls below the portion: its last bytes are read at
+    // the next readout, and the portion then follows the slower stream.
+    ASSERT_TRUE(stream.Send(std::string(700, '\x06')));
+    testsupport::Pump(100);
     readout();
     EXPECT_EQ(lowWater(), 1) << "a stalled stream must not keep its last bytes waiting";
+    ASSERT_TRUE(WaitUntil([&] { return form->BytesSinceReadout() == 700; }));
+    readout();
+    EXPECT_EQ(lowWater(), 700) << "the portion must follow a stream slower than its header claims";
 
     form->show();
     EXPECT_EQ(lowWater(), 1);
-    ASSERT_TRUE(stream.Send(std::string(10, '\x06')));
+    ASSERT_TRUE(stream.Send(std::string(10, '\x07')));
     EXPECT_TRUE(WaitUntil([&] { return form->BytesSinceReadout() == 10; }));
 }
 

@@ -279,49 +279,49 @@ std::string Numbered(int number, std::size_t size = 1000)
 TEST_F(ACMOutTest, BurstDropsTheOldestWaitingAudioSoPlaybackCatchesUpWithTheNewest)
 {
     out.SetNumBuffers(0);
-    out.Open(Mpeg()); // 3000 bytes a second: 15000 held, 6000 of them at the device
+    out.Open(Mpeg()); // 3000 bytes a second: 15000 held, 9000 of them at the device
     ASSERT_EQ(out.QueueLimit(), 15000u);
-    ASSERT_EQ(out.DeviceLimit(), 6000u);
+    ASSERT_EQ(out.DeviceLimit(), 9000u);
     for (int i = 0; i < 100; ++i)
         PlayText(Numbered(i));
-    // The device took the first six blocks and keeps them; of the rest only
-    // the newest nine still fit.
-    ASSERT_EQ(fake.written.size(), 6u);
-    EXPECT_EQ(out.DeviceBytes(), 6000u);
+    // The device took the first nine blocks and keeps them; of the rest only
+    // the newest six still fit.
+    ASSERT_EQ(fake.written.size(), 9u);
+    EXPECT_EQ(out.DeviceBytes(), 9000u);
     EXPECT_EQ(out.HeldBytes(), 15000u);
-    EXPECT_EQ(out.PendingCount(), 9u);
+    EXPECT_EQ(out.PendingCount(), 6u);
     EXPECT_EQ(out.DroppedBlocks(), 85u);
     EXPECT_EQ(out.DroppedBytes(), 85000u);
 
     // As the device plays, it gets the newest audio, not the stale burst.
     Done(fake.writtenHeaders[0]);
-    ASSERT_TRUE(testsupport::WaitUntil([&] { return fake.written.size() == 7; }));
-    EXPECT_EQ(fake.written.back().substr(0, 5), "00091");
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return fake.written.size() == 10; }));
+    EXPECT_EQ(fake.written.back().substr(0, 5), "00094");
     PlayText(Numbered(100)); // room again: nothing more is dropped
     EXPECT_EQ(out.DroppedBlocks(), 85u);
-    EXPECT_EQ(out.PendingCount(), 9u);
+    EXPECT_EQ(out.PendingCount(), 6u);
 }
 
 TEST_F(ACMOutTest, OneHugeBlockKeepsOnlyItsNewestPartAndTheDeviceKeepsWhatItTook)
 {
     out.SetNumBuffers(0);
     out.Open(Mpeg());
-    for (int i = 0; i < 6; ++i)
-        PlayText(Numbered(i)); // 6000 bytes at the device
+    for (int i = 0; i < 9; ++i)
+        PlayText(Numbered(i)); // 9000 bytes at the device
     std::string huge(100000, 'o');
     huge.replace(huge.size() - 5, 5, "NEWST");
     PlayText(huge);
-    EXPECT_EQ(fake.written.size(), 6u) << "audio the device took is never taken back";
+    EXPECT_EQ(fake.written.size(), 9u) << "audio the device took is never taken back";
     ASSERT_EQ(out.PendingCount(), 1u);
     EXPECT_EQ(out.HeldBytes(), out.QueueLimit());
-    EXPECT_EQ(out.DroppedBytes(), 100000u - 9000u);
+    EXPECT_EQ(out.DroppedBytes(), 100000u - 6000u);
     EXPECT_EQ(out.DroppedBlocks(), 0u);
 
     for (PWaveHdr header : std::vector<PWaveHdr>(fake.writtenHeaders))
         Done(header);
-    ASSERT_TRUE(testsupport::WaitUntil([&] { return fake.written.size() == 7; }));
-    EXPECT_EQ(fake.written.back().size(), 9000u);
-    EXPECT_EQ(fake.written.back().substr(9000 - 5), "NEWST");
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return fake.written.size() == 10; }));
+    EXPECT_EQ(fake.written.back().size(), 6000u);
+    EXPECT_EQ(fake.written.back().substr(6000 - 5), "NEWST");
 }
 
 TEST_F(ACMOutTest, TheBoundFollowsTheByteRateWithinItsFloorAndItsMemoryCeiling)
