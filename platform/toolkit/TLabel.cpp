@@ -18,23 +18,43 @@ TLabel::TLabel(QWidget* parent) : QLabel(parent)
 void TLabel::SetCaption(const QString& caption)
 {
     setText(caption);
-    if (m_autoSize)
-        adjustSize();
+    FitText();
 }
 
 void TLabel::SetAutoSize(bool autoSize)
 {
     m_autoSize = autoSize;
-    if (m_autoSize)
-        adjustSize();
+    FitText();
+}
+
+void TLabel::FitText()
+{
+    if (!m_autoSize)
+        return;
+    // A label never shown yet (a form being built) sizes at once: its
+    // layout is read before it appears.
+    if (m_shownBefore && !isVisible()) {
+        m_fitPending = true;
+        return;
+    }
+    m_fitPending = false;
+    adjustSize();
 }
 
 void TLabel::changeEvent(QEvent* event)
 {
     QLabel::changeEvent(event);
     // A font set after the caption changes the size the text needs.
-    if (event->type() == QEvent::FontChange && m_autoSize)
-        adjustSize();
+    if (event->type() == QEvent::FontChange)
+        FitText();
+}
+
+void TLabel::showEvent(QShowEvent* event)
+{
+    m_shownBefore = true;
+    if (m_fitPending)
+        FitText();
+    QLabel::showEvent(event);
 }
 
 void TLabel::mousePressEvent(QMouseEvent* event)

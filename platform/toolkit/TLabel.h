@@ -1,5 +1,8 @@
 // TLabel: a text control. The caption is plain text ("&" is shown as is). With
-// AutoSize it follows its text, otherwise it clips to its box. Like every
+// AutoSize it follows its text, otherwise it clips to its box. A label that
+// was shown and is now hidden (its window hidden to the notification area)
+// takes its new caption at once but works out its size only when it is shown
+// again: laying out the text is most of what a caption change costs. Like every
 // enabled control it keeps the clicks on it (OnClick/OnDblClick when assigned).
 #pragma once
 
@@ -33,12 +36,17 @@ public:
 
 protected:
     void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
+    void FitText();
+
     bool m_autoSize = true;
+    bool m_shownBefore = false;
+    bool m_fitPending = false;
 };
 
 } // namespace platform

@@ -168,6 +168,24 @@ TEST(TLabel, FixedLabelsClipAndAutoSizedOnesFollowTextAndFont)
     EXPECT_EQ(amp.textFormat(), Qt::PlainText);
 }
 
+// Guards the deferred sizing of a hidden label: a caption changed while its
+// window was hidden must not come back clipped to the old width.
+TEST(TLabel, CaptionChangedWhileHiddenFitsItsTextWhenShownAgain)
+{
+    QWidget window;
+    window.resize(400, 100);
+    auto* label = new platform::TLabel(&window);
+    label->SetCaption("00:00:00");
+    window.show();
+    const int shortWidth = label->width();
+    window.hide();
+    label->SetCaption("a much longer caption than before");
+    EXPECT_EQ(label->text(), "a much longer caption than before") << "the caption itself must change at once";
+    window.show();
+    EXPECT_EQ(label->width(), label->sizeHint().width());
+    EXPECT_GT(label->width(), shortWidth);
+}
+
 TEST(TForm, OnShowRunsAtEveryShowingAfterAHideAndOnCloseOnce)
 {
     platform::TForm form;
