@@ -152,10 +152,21 @@ bool AlsaPcm::Write(const std::uint8_t* data, std::size_t frames, const std::fun
             m_written += frames;
             return true;
         }
-        const snd_pcm_sframes_t n = snd_pcm_writei(m_pcm, data, frames);
+        snd_pcm_sframes_t n = snd_pcm_writei(m_pcm, data, frames);
         if (n == -EAGAIN) {
-            WaitForRoom();
-            continue;
+            // Less room than the wake threshold: fill what there is, so that
+            // the next wait lasts a whole threshold instead of ending as soon
+            // as the rest of this write would fit.
+            const snd_pcm_sframes_t room = snd_pcm_avail_update(m_pcm);
+            if (room <= 0 || std::size_t(room) >= frames) {
+                WaitForRoom();
+                continue;
+            }
+            n = snd_pcm_writei(m_pcm, data, std::size_t(room));
+            if (n == -EAGAIN) {
+                WaitForRoom();
+                continue;
+            }
         }
         if (n < 0) {
             Recover(static_cast<int>(n));

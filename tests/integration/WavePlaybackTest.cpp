@@ -11,6 +11,7 @@
 #include "platform/toolkit/Application.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QTimer>
 #include <gtest/gtest.h>
 #include <random>
@@ -280,4 +281,65 @@ TEST_F(WavePlayback, UnwatchedLiveStreamReportsDoneInFewBatchesAndNoBlockIsLost)
     const auto played = qsizetype(data.size() * kBlocks);
     EXPECT_TRUE(testsupport::WaitUntil([&] { return speaker.Captured().size() >= played; }, 5000))
         << speaker.Captured().size() << " of " << played << " bytes reached the speaker";
+}
+
+// The device makes a writer that is ahead wait, as a sound card does, and a
+// writer that waits for room must neither lose nor reorder what it still
+// holds: every byte of three seconds, queued at once, reaches the card.
+TEST_F(WavePlayback, EveryByteReachesACardThatMakesTheWriterWaitInOrder)
+{
+    testsupport::PacedAlsaRoute speaker;
+    int done = 0;
+    NotifyWindow window([&](unsigned message, WPARAM, LPARAM) -> LRESULT {
+        done += message == MM_WOM_DONE;
+        return 0;
+    });
+    const TACMWaveFormat format = PcmFormat(8000, 1, 16);
+    HWAVEOUT device = nullptr;
+    ASSERT_EQ(waveOutOpen(&device, WAVE_MAPPER, &format, window.Handle(), 0, CALLBACK_WINDOW), 0u);
+    std::vector<std::vector<char>> blocks(3, std::vector<char>(16000)); // a second each
+    QByteArray expected;
+    for (std::size_t b = 0; b < blocks.size(); ++b) {
+        for (std::size_t i = 0; i < blocks[b].size(); ++i)
+            blocks[b][i] = char((i * 7 + b * 131) % 251);
+        expected.append(blocks[b].data(), qsizetype(blocks[b].size()));
+    }
+    std::vector<WAVEHDR> headers(blocks.size());
+    for (std::size_t b = 0; b < blocks.size(); ++b)
+        ASSERT_NO_FATAL_FAILURE(QueueAll(device, std::span(headers).subspan(b, 1), blocks[b]));
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return done == 3; }, 10000)) << done << " of 3 blocks done";
+    for (WAVEHDR& header : headers)
+        EXPECT_EQ(waveOutUnprepareHeader(device, &header, sizeof header), 0u);
+    ASSERT_EQ(waveOutClose(device), 0u);
+    EXPECT_TRUE(speaker.Captured() == expected) << speaker.Captured().size() << " of " << expected.size()
+                                                << " bytes, or not in order";
+}
+
+// With nobody reading the meter the device thread sleeps until most of the
+// card's buffer is free, most of a second; a stop must still end that sleep
+// at once instead of waiting it out.
+TEST_F(WavePlayback, ResetEndsTheWaitForRoomAtOnceAndReportsEveryBlock)
+{
+    testsupport::PacedAlsaRoute speaker;
+    std::vector<LPARAM> done;
+    NotifyWindow window([&](unsigned message, WPARAM, LPARAM lParam) -> LRESULT {
+        if (message == MM_WOM_DONE)
+            done.push_back(lParam);
+        return 0;
+    });
+    const TACMWaveFormat format = PcmFormat(8000, 1, 16);
+    HWAVEOUT device = nullptr;
+    ASSERT_EQ(waveOutOpen(&device, WAVE_MAPPER, &format, window.Handle(), 0, CALLBACK_WINDOW), 0u);
+    std::vector<char> data(16000 * 2); // two seconds each: far more than the card holds
+    std::vector<WAVEHDR> headers(3);
+    ASSERT_NO_FATAL_FAILURE(QueueAll(device, headers, data));
+    testsupport::Pump(300); // the card is full and the writer asleep
+    QElapsedTimer reset;
+    reset.start();
+    EXPECT_EQ(waveOutReset(device), 0u);
+    EXPECT_LT(reset.elapsed(), 250) << "the reset waited for the device's sleep to end";
+    for (WAVEHDR& header : headers)
+        EXPECT_EQ(waveOutUnprepareHeader(device, &header, sizeof header), 0u);
+    EXPECT_EQ(waveOutClose(device), 0u);
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return done.size() == headers.size(); }));
 }

@@ -81,7 +81,8 @@ void ArmTimer(Sink& s)
         when.it_value.tv_nsec = 1; // now
     } else if (s.running) {
         const std::uint64_t target = s.written + s.availMin - buffer; // frames played by then
-        const std::int64_t at = s.startedAt + std::int64_t(target * 1000000000 / s.io.rate) + 1;
+        // Rounded up, so that the card has played `target` frames when it fires.
+        const std::int64_t at = s.startedAt + std::int64_t((target * 1000000000 + s.io.rate - 1) / s.io.rate);
         when.it_value = {time_t(at / 1000000000), long(at % 1000000000)};
         timerfd_settime(s.timer, TFD_TIMER_ABSTIME, &when, nullptr);
         return;
