@@ -5,6 +5,9 @@
 
 #include <QElapsedTimer>
 #include <gtest/gtest.h>
+#include <algorithm>
+#include <cstdlib>
+#include <vector>
 
 using platform::TTimer;
 
@@ -63,4 +66,33 @@ TEST(TTimer, ExceptionInOnTimerGoesToErrorBoxAndTimerKeepsTicking)
     timer.OnTimer = [&](QObject*) { throw platform::Exception("tick failed"); };
     EXPECT_TRUE(testsupport::WaitUntil([&] { return boxes >= 3; }));
     app.SetErrorBoxHook({});
+}
+
+// Guards the shared wake-up of whole-second timers: started 300 ms apart,
+// the rate readout and the counter would otherwise wake the program twice a
+// second where once does.
+TEST(TTimer, WholeSecondTimersStartedApartTickTogether)
+{
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<qint64> first, second;
+    TTimer a;
+    a.SetEnabled(false);
+    a.SetInterval(1000);
+    a.OnTimer = [&](QObject*) { first.push_back(clock.elapsed()); };
+    TTimer b;
+    b.SetEnabled(false);
+    b.SetInterval(1000);
+    b.OnTimer = [&](QObject*) { second.push_back(clock.elapsed()); };
+    a.SetEnabled(true);
+    testsupport::Pump(300);
+    b.SetEnabled(true);
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return first.size() >= 3 && second.size() >= 2; }, 6000));
+    // Every tick of the later timer comes with one of the earlier's.
+    for (const qint64 at : second) {
+        const auto nearest = std::min_element(first.begin(), first.end(), [&](qint64 x, qint64 y) {
+            return std::abs(x - at) < std::abs(y - at);
+        });
+        EXPECT_LE(std::abs(*nearest - at), 60) << "a tick at " << at << " ms came alone";
+    }
 }
