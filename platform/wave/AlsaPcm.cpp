@@ -158,15 +158,12 @@ bool AlsaPcm::Write(const std::uint8_t* data, std::size_t frames, const std::fun
             // the next wait lasts a whole threshold instead of ending as soon
             // as the rest of this write would fit.
             const snd_pcm_sframes_t room = snd_pcm_avail_update(m_pcm);
-            if (room <= 0 || std::size_t(room) >= frames) {
-                WaitForRoom();
-                continue;
-            }
-            n = snd_pcm_writei(m_pcm, data, std::size_t(room));
-            if (n == -EAGAIN) {
-                WaitForRoom();
-                continue;
-            }
+            if (room > 0 && std::size_t(room) < frames)
+                n = snd_pcm_writei(m_pcm, data, std::size_t(room));
+        }
+        if (n == -EAGAIN) {
+            WaitForRoom();
+            continue;
         }
         if (n < 0) {
             Recover(static_cast<int>(n));

@@ -24,10 +24,10 @@
 #include "app/Demo2Client.h"
 #include "platform/toolkit/TComboBox.h"
 #include "platform/toolkit/TImage.h"
+#include "tests/support/AlsaRoute.h"
 #include "tests/support/EventLoop.h"
 #include "tests/support/MainWindowHarness.h"
 #include "tests/support/Vitals.h"
-#include "tests/support/PacedAlsaRoute.h"
 #include "tests/support/StationProcess.h"
 #include "widgets/AnimLabel.h"
 
@@ -339,7 +339,7 @@ int main(int argc, char** argv)
     }
     // Only the first PCM is looked at: capturing the rest would put a file
     // write into every device write the client makes.
-    testsupport::PacedAlsaRoute device(4096);
+    testsupport::AlsaRoute device(testsupport::AlsaRoute::Card, 4096);
 
     QProcess client;
     client.setProcessChannelMode(QProcess::ForwardedErrorChannel);

@@ -3,7 +3,6 @@
 // reference decode of the same bytes made here with libmpg123 directly.
 #include "tests/support/AlsaRoute.h"
 #include "tests/support/EventLoop.h"
-#include "tests/support/PacedAlsaRoute.h"
 #include "tests/support/Mp3Encoder.h"
 #include "tests/support/ReferenceDecode.h"
 #include "tests/support/WaveFormats.h"
@@ -172,7 +171,7 @@ TEST_F(WavePlayback, CloseInMidStreamStopsAndTheNextStreamPlaysCleanly)
 // end that sleep at once instead of waiting it out, and report every block.
 TEST_F(WavePlayback, ResetEndsTheWaitForRoomAtOnceAndReportsEveryQueuedBlockDoneInOrder)
 {
-    testsupport::PacedAlsaRoute speaker;
+    AlsaRoute speaker(AlsaRoute::Card);
     std::vector<LPARAM> done;
     NotifyWindow window([&](unsigned message, WPARAM, LPARAM lParam) -> LRESULT {
         if (message == MM_WOM_DONE)
@@ -251,7 +250,7 @@ TEST_F(WavePlayback, UnwatchedLiveStreamReportsDoneInFewBatchesAndNoBlockIsLost)
     constexpr unsigned kRate = 8000; // 16-bit mono
     constexpr int kBlocks = 30;      // 100 ms each
     constexpr int kLead = 10;        // a second ahead, as after the pre-roll
-    testsupport::PacedAlsaRoute speaker;
+    AlsaRoute speaker(AlsaRoute::Card);
     HWAVEOUT device = nullptr;
     int done = 0;
     int batches = 0;
@@ -295,7 +294,7 @@ TEST_F(WavePlayback, UnwatchedLiveStreamReportsDoneInFewBatchesAndNoBlockIsLost)
 // holds: every byte of three seconds, queued at once, reaches the card.
 TEST_F(WavePlayback, EveryByteReachesACardThatMakesTheWriterWaitInOrder)
 {
-    testsupport::PacedAlsaRoute speaker;
+    AlsaRoute speaker(AlsaRoute::Card);
     int done = 0;
     NotifyWindow window([&](unsigned message, WPARAM, LPARAM) -> LRESULT {
         done += message == MM_WOM_DONE;

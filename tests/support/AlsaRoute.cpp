@@ -7,7 +7,7 @@ namespace testsupport {
 
 namespace {
 
-QByteArray ConfigText(AlsaRoute::Kind kind, const QString& capturePath)
+QByteArray ConfigText(AlsaRoute::Kind kind, const QString& capturePath, qint64 captureLimit)
 {
     const QByteArray null = "pcm.null { type null }\n";
     switch (kind) {
@@ -22,17 +22,26 @@ QByteArray ConfigText(AlsaRoute::Kind kind, const QString& capturePath)
         return "# no playback device at all\n";
     case AlsaRoute::Null:
         return "pcm.!default { type null }\n" + null;
+    case AlsaRoute::Card: {
+        QByteArray text = "pcm_type.sendolin_realtime { lib \"" SENDOLIN_REALTIME_SINK "\" }\n"
+                          "pcm.!default {\n"
+                          "  type sendolin_realtime\n"
+                          "  capture \"" + capturePath.toUtf8() + "\"\n";
+        if (captureLimit >= 0)
+            text += "  capture_limit " + QByteArray::number(captureLimit) + "\n";
+        return text + "}\n" + null;
+    }
     }
     return {};
 }
 
 } // namespace
 
-AlsaRoute::AlsaRoute(Kind kind)
+AlsaRoute::AlsaRoute(Kind kind, qint64 captureLimit)
     : m_previous(qgetenv("ALSA_CONFIG_PATH")), m_hadPrevious(qEnvironmentVariableIsSet("ALSA_CONFIG_PATH"))
 {
     QFile config(ConfigPath());
-    if (!config.open(QIODevice::WriteOnly) || config.write(ConfigText(kind, CapturePath())) < 0)
+    if (!config.open(QIODevice::WriteOnly) || config.write(ConfigText(kind, CapturePath(), captureLimit)) < 0)
         qFatal("cannot write the test ALSA configuration %s", qPrintable(ConfigPath()));
     config.close();
     qputenv("ALSA_CONFIG_PATH", ConfigPath().toUtf8());

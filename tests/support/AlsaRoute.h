@@ -5,6 +5,12 @@
 //    device; everything played lands byte for byte in CapturePath().
 //  - NoDevice: no "default" PCM exists, as on a machine without sound.
 //  - Null: "default" and "null" discard everything (benchmarks).
+//  - Card: "default" behaves like a sound card (tests/support/alsa/
+//    RealtimeSink.cpp): it plays in real time at the rate it is configured
+//    for, so what the device reports as played follows the clock, a writer
+//    that is ahead waits for room, and a card that runs dry underruns. What
+//    is written to it lands in CapturePath() in order, or only its first
+//    captureLimit bytes.
 // ALSA notices the changed path at the next open. Routes do not nest.
 #pragma once
 
@@ -16,9 +22,9 @@ namespace testsupport {
 
 class AlsaRoute {
 public:
-    enum Kind { Capture, NoDevice, Null };
+    enum Kind { Capture, NoDevice, Null, Card };
 
-    explicit AlsaRoute(Kind kind = Capture);
+    explicit AlsaRoute(Kind kind = Capture, qint64 captureLimit = -1);
     ~AlsaRoute();
     AlsaRoute(const AlsaRoute&) = delete;
     AlsaRoute& operator=(const AlsaRoute&) = delete;

@@ -9,12 +9,12 @@
 #include "platform/toolkit/TComboBox.h"
 #include "platform/toolkit/TImage.h"
 #include "platform/toolkit/TProgressBar.h"
+#include "tests/support/AlsaRoute.h"
 #include "tests/support/EventLoop.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/MainWindowHarness.h"
 #include "tests/support/PlayStation.h"
 #include "tests/support/Mp3Encoder.h"
-#include "tests/support/PacedAlsaRoute.h"
 #include "tests/support/ReferenceDecode.h"
 #include "tests/support/WaveFormats.h"
 
@@ -99,7 +99,7 @@ protected:
     }
 
     testsupport::MainWindowHarness h;
-    testsupport::PacedAlsaRoute speaker; // after the harness: this test listens
+    testsupport::AlsaRoute speaker{testsupport::AlsaRoute::Card}; // after the harness: this test listens
     testsupport::LoopbackServer server;
     TfmMain* form = nullptr;
     LoopbackPeer info;
