@@ -499,7 +499,6 @@ void TfmMain::PauseDisplay()
     m_hiddenSince.start();
     UpdateScrollPause();
     VUTimer->SetPaused(true);
-    PaceStreamReads();
 }
 
 void TfmMain::UpdateScrollPause()
@@ -521,7 +520,6 @@ void TfmMain::ResumeDisplay()
     }
     m_hiddenSince.invalidate();
     UpdateScrollPause();
-    PaceStreamReads();
     VUTimer->SetPaused(false);
     if (VUTimer->Enabled())
         VUTimerTimer(this);
@@ -790,6 +788,7 @@ void TfmMain::CountReceived(int Bytes)
 
 void TfmMain::KBPSTimerTimer(QObject*)
 {
+    ReadStreamBacklog();
     const double kibPerSecond = BytesReceived / 1024.0;
     QString number = QString::asprintf("%.2f", kibPerSecond);
     number.replace(QLatin1Char('.'), QLocale().decimalPoint());
@@ -799,23 +798,30 @@ void TfmMain::KBPSTimerTimer(QObject*)
     PaceStreamReads();
 }
 
+void TfmMain::ReadStreamBacklog()
+{
+    TClientWinSocket* socket = CSocket->WinSocket();
+    if (m_streamReadPortion > 1 && socket && socket->IsConnected() && !ExpectHeader && socket->BytesWaiting() > 0)
+        CSocketRead(this, socket);
+}
+
 void TfmMain::PaceStreamReads()
 {
-    // Hidden, nothing shows what a read brings, and the client holds
-    // seconds of audio: reading half a second at a time (by the header's
-    // byte rate) instead of every station batch lets the program sleep
-    // between reads. The portion never exceeds what the last second actually
-    // brought, so a stream slower than its header claims waits at most about
-    // a second in the kernel, and one that stalls not at all.
+    // The client holds seconds of audio, so nothing is gained by reading
+    // each station batch (ten a second) as it comes: once a readout second
+    // has brought audio, the read notice waits for twice that much, and
+    // each readout reads what waits below it. The program then wakes for
+    // the stream only on the readout's own tick, and the readout still
+    // counts every byte of its second. A stream that suddenly brings more
+    // is read as soon as twice the last second waits; one that stalls is
+    // read at the next readout, after which the mark is 1 again.
     constexpr std::int64_t MaxPortion = 64 * 1024;
     TClientWinSocket* socket = CSocket->WinSocket();
     if (!socket || !socket->IsConnected())
         return;
     std::int64_t portion = 1;
-    if (m_hiddenSince.isValid() && !ExpectHeader) {
-        const std::int64_t halfSecond = m_streamHeader.FormatIn.Format.nAvgBytesPerSec / 2;
-        portion = std::clamp<std::int64_t>(std::min<std::int64_t>(halfSecond, m_lastReadoutBytes), 1, MaxPortion);
-    }
+    if (!ExpectHeader)
+        portion = std::clamp<std::int64_t>(2 * std::int64_t(m_lastReadoutBytes), 1, MaxPortion);
     const int mark = static_cast<int>(portion);
     if (mark != m_streamReadPortion &&
         platform::winsock::setsockopt(socket->SocketHandle(), platform::winsock::SOL_SOCKET,

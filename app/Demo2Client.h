@@ -230,9 +230,11 @@ private:
     void ResumeDisplay();
     // The scroll tick rests while the window is hidden or both lines are blank.
     void UpdateScrollPause();
-    // How much of the stream must wait before a read: half a second's worth
-    // while the window is hidden and audio flows, otherwise every batch.
+    // How much of the stream must wait before a read notice: twice what the
+    // last readout second brought once audio flows, otherwise every batch.
     void PaceStreamReads();
+    // Reads what waits below that mark, at each rate readout.
+    void ReadStreamBacklog();
 
     // Private state, in declaration order.
     std::int32_t BytesReceived = 0;

@@ -225,7 +225,12 @@ TEST_F(StreamChannelTest, HeaderArrivingOneByteAtATimeIsTakenWhole)
 // Guards the hidden window's coarse reads: a portion beyond what the stream
 // brings would strand its audio in the kernel, and showing the window again
 // must go back to reading every batch at once.
-TEST_F(StreamChannelTest, HiddenWindowReadsTheStreamInHalfSecondPortionsNeverLargerThanItBrings)
+// Once audio flows the stream is read at the rate readout, not at every
+// station batch. The faults guarded: bytes left unread or uncounted by a
+// readout, a readout second that shows another second's bytes, a stream
+// that brings more than before kept waiting, and a stalled stream's last
+// bytes kept waiting.
+TEST_F(StreamChannelTest, StreamIsReadAtEachReadoutAndBetweenOnlyWhenTwiceTheLastSecondWaits)
 {
     AddStation();
     Play();
@@ -233,35 +238,34 @@ TEST_F(StreamChannelTest, HiddenWindowReadsTheStreamInHalfSecondPortionsNeverLar
     ASSERT_TRUE(WaitForStatus(QStringLiteral("Connected")));
     form->KBPSTimer->SetEnabled(false); // the test drives the readouts
     const auto lowWater = [&] { return form->StreamReadPortion(); };
-    const auto readout = [&] { form->KBPSTimer->OnTimer(form->KBPSTimer); };
+    const auto readout = [&] {
+        form->KBPSTimer->OnTimer(form->KBPSTimer);
+        return form->lblstatus->Caption().replace(QLocale().decimalPoint(), QStringLiteral("."));
+    };
 
     ASSERT_TRUE(stream.Send(HeaderBytes("Sparsam", 3000) + std::string(2000, '\x03')));
-    ASSERT_TRUE(WaitUntil([&] { return form->BytesSinceReadout() == 2000; }));
-    readout();
-    EXPECT_EQ(lowWater(), 1) << "a shown window must read every batch";
+    ASSERT_TRUE(WaitUntil([&] { return form->BytesSinceReadout() == 2000; })) << "before a readout every batch is read";
+    EXPECT_EQ(readout(), "Received 1.95 KB/s");
+    EXPECT_EQ(lowWater(), 4000);
 
-    form->hide();
-    EXPECT_EQ(lowWater(), 1500) << "half a second at the claimed rate";
     ASSERT_TRUE(stream.Send(std::string(800, '\x04')));
     testsupport::Pump(150);
-    EXPECT_EQ(form->BytesSinceReadout(), 0) << "a hidden window read less than its portion";
-    ASSERT_TRUE(stream.Send(std::string(800, '\x05')));
-    ASSERT_TRUE(WaitUntil([&] { return form->BytesSinceReadout() == 1600; }));
-    readout();
-    EXPECT_EQ(lowWater(), 1500);
+    EXPECT_EQ(form->BytesSinceReadout(), 0) << "read before the readout although less than the mark waited";
+    EXPECT_EQ(readout(), "Received 0.78 KB/s") << "the readout must read and count what waited";
+    EXPECT_EQ(lowWater(), 1600);
 
-    // A stream that stalls below the portion: its last bytes are read at
-    // the next readout, and the portion then follows the slower stream.
-    ASSERT_TRUE(stream.Send(std::string(700, '\x06')));
-    testsupport::Pump(100);
-    readout();
-    EXPECT_EQ(lowWater(), 1) << "a stalled stream must not keep its last bytes waiting";
-    ASSERT_TRUE(WaitUntil([&] { return form->BytesSinceReadout() == 700; }));
-    readout();
-    EXPECT_EQ(lowWater(), 700) << "the portion must follow a stream slower than its header claims";
+    form->hide(); // shown or hidden, the stream is read alike
+    EXPECT_EQ(lowWater(), 1600);
+    ASSERT_TRUE(stream.Send(std::string(1700, '\x05')));
+    ASSERT_TRUE(WaitUntil([&] { return form->BytesSinceReadout() == 1700; }))
+        << "a stream bringing more than twice the last second must be read at once";
+    EXPECT_EQ(readout(), "Received 1.66 KB/s");
 
-    form->show();
+    // A stream that stalls: the last second's bytes are shown once, then
+    // the mark drops so that whatever trickles in is read as it comes.
+    EXPECT_EQ(readout(), "Received 0.00 KB/s");
     EXPECT_EQ(lowWater(), 1);
+    form->show();
     ASSERT_TRUE(stream.Send(std::string(10, '\x07')));
     EXPECT_TRUE(WaitUntil([&] { return form->BytesSinceReadout() == 10; }));
 }
