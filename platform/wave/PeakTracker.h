@@ -5,8 +5,8 @@
 // delay). A play position that has not moved for 80 ms means the device ran
 // dry, and nothing is heard.
 //
-// Used by one device's helper thread only; what it finds is published
-// through atomics by the caller.
+// Not thread-safe: AudibleLevel holds it under its lock for the device's
+// helper thread and the meter.
 #pragma once
 
 #include "platform/wave/WaveFormat.h"

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <limits>
 
 // ALSA's own diagnostics are debug messages: off unless asked for with QT_LOGGING_RULES.
 Q_LOGGING_CATEGORY(lcWave, "sendolin.wave", QtInfoMsg)
@@ -13,33 +12,13 @@ namespace platform {
 
 namespace {
 
-std::atomic<unsigned> g_peakLeft{0};
-std::atomic<unsigned> g_peakRight{0};
-// When the level meter last read the peak (steady clock, nanoseconds).
-std::atomic<std::int64_t> g_peakReadAt{std::numeric_limits<std::int64_t>::min() / 2};
-
-std::int64_t SteadyNanoseconds()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-void PublishPeak(unsigned left, unsigned right)
-{
-    g_peakLeft.store(left, std::memory_order_relaxed);
-    g_peakRight.store(right, std::memory_order_relaxed);
-}
-
 constexpr auto IdleKickDelay = std::chrono::milliseconds(50);
-// The level meter keeps the peak of 20 ms chunks; publishing it more often
-// than a chunk lasts only costs wake-ups.
-constexpr auto PollInterval = std::chrono::milliseconds(20);
-// With nobody reading the meter (the window hidden) the helper needs no
-// pace of its own: new blocks wake it, and it wakes at least this often, or
-// when held done notices fall due.
-constexpr auto UnwatchedPollInterval = std::chrono::milliseconds(500);
-// A meter that has not read the peak for this long is not looking.
-constexpr auto MeterWatchWindow = std::chrono::milliseconds(250);
+// How often a device still waiting to start is looked at.
+constexpr auto StartPollInterval = std::chrono::milliseconds(20);
+// The meter carries the play position on by itself, so once the device
+// plays the helper needs no pace of its own: new blocks wake it, and it
+// wakes at least this often, or when held done notices fall due.
+constexpr auto PollInterval = std::chrono::milliseconds(500);
 // While audio still plays out, done notices go out in batches, each waking
 // the GUI thread once: when this many are due, or when the oldest has waited
 // this long. Nothing waits for a notice but the room it makes, and the
@@ -48,19 +27,14 @@ constexpr auto MeterWatchWindow = std::chrono::milliseconds(250);
 constexpr std::size_t DoneBatch = 16;
 constexpr auto DoneDelay = std::chrono::milliseconds(400);
 
-bool MeterWatched()
-{
-    const auto sinceRead = std::chrono::nanoseconds(SteadyNanoseconds() - g_peakReadAt.load(std::memory_order_relaxed));
-    return sinceRead < MeterWatchWindow;
-}
-
 } // namespace
 
 void waveOutGetAudiblePeak(unsigned& left, unsigned& right)
 {
-    g_peakReadAt.store(SteadyNanoseconds(), std::memory_order_relaxed);
-    left = g_peakLeft.load(std::memory_order_relaxed);
-    right = g_peakRight.load(std::memory_order_relaxed);
+    const std::shared_ptr<wave::AudibleLevel> level = wave::AudibleLevel::Current();
+    const wave::PeakTracker::Level now = level ? level->Now(std::chrono::steady_clock::now()) : wave::PeakTracker::Level{};
+    left = now.left;
+    right = now.right;
 }
 
 WaveOutDevice::WaveOutDevice(HWAVEOUT handle, const wave::StreamFormat& format,
@@ -69,6 +43,10 @@ WaveOutDevice::WaveOutDevice(HWAVEOUT handle, const wave::StreamFormat& format,
 {
     if (m_format.coding == wave::Coding::Mpeg)
         m_decoder = std::make_unique<wave::MpegDecoder>();
+    // Nothing needs what is written to stay close to what is heard, so the
+    // device may let the helper sleep through most of its buffer.
+    m_pcm->SetRelaxed(true);
+    wave::AudibleLevel::MakeCurrent(m_level);
     m_thread = std::thread([this] { Run(); });
 }
 
@@ -81,7 +59,7 @@ WaveOutDevice::~WaveOutDevice()
     m_wake.notify_one();
     m_pcm->Interrupt();
     m_thread.join();
-    PublishPeak(0, 0);
+    wave::AudibleLevel::Release(m_level.get());
 }
 
 MMRESULT WaveOutDevice::Prepare(WAVEHDR* header)
@@ -148,7 +126,7 @@ void WaveOutDevice::Run()
             lock.lock();
             continue;
         }
-        if (m_awaiting.empty() && m_peaks.Empty()) // nothing left to play out
+        if (m_awaiting.empty() && m_level->Empty()) // nothing left to play out
             m_wake.wait(lock, hasWork);
         else
             m_wake.wait_for(lock, NextPoll(), hasWork);
@@ -172,13 +150,13 @@ std::chrono::milliseconds WaveOutDevice::NextPoll()
 {
     // A device still waiting to start is kicked soon after the last block,
     // so the first sound never waits for the slower pace.
-    if (MeterWatched() || !m_pcm->Running())
-        return PollInterval;
+    if (!m_pcm->Running())
+        return StartPollInterval;
     if (m_finished.empty())
-        return UnwatchedPollInterval;
+        return PollInterval;
     const auto due = std::chrono::ceil<std::chrono::milliseconds>(m_finishedSince + DoneDelay
                                                                   - std::chrono::steady_clock::now());
-    return std::clamp(due, PollInterval, UnwatchedPollInterval);
+    return std::clamp(due, StartPollInterval, PollInterval);
 }
 
 void WaveOutDevice::PlayBlock(WAVEHDR* header)
@@ -212,7 +190,7 @@ bool WaveOutDevice::WritePcm(const std::uint8_t* data, std::size_t bytes, const 
             return false;
         if (m_pcm->Configure(layout) != MMSYSERR_NOERROR)
             return true; // nothing can play this; drop it and go on
-        m_peaks.Clear();
+        m_level->Clear();
     }
     // The meter keeps one peak per 20 ms; the device takes it all in one write.
     const std::size_t frameBytes = layout.FrameBytes();
@@ -220,14 +198,9 @@ bool WaveOutDevice::WritePcm(const std::uint8_t* data, std::size_t bytes, const 
     const std::size_t frames = bytes / frameBytes;
     const std::uint64_t start = m_pcm->Written();
     for (std::size_t at = 0; at < frames; at += chunkFrames)
-        m_peaks.Add(data + at * frameBytes, std::min(chunkFrames, frames - at), layout, start + at);
-    // Nobody reading the meter, the device may let this thread sleep for
-    // most of its buffer; while somebody does, the peak follows each wait.
-    const bool watched = MeterWatched();
-    m_pcm->SetRelaxed(!watched);
-    return m_pcm->Write(data, frames, [this, watched] {
-        if (watched)
-            PublishAudiblePeak(m_pcm->Played());
+        m_level->Add(data + at * frameBytes, std::min(chunkFrames, frames - at), layout, start + at);
+    return m_pcm->Write(data, frames, [this] {
+        PublishPosition(m_pcm->Played());
         return Interrupted();
     });
 }
@@ -256,7 +229,7 @@ void WaveOutDevice::FinishBlock(WAVEHDR* header)
 void WaveOutDevice::ReportPlayed()
 {
     const std::uint64_t played = m_pcm->Played();
-    PublishAudiblePeak(played);
+    PublishPosition(played);
     {
         std::lock_guard guard(m_lock);
         while (!m_awaiting.empty() && m_awaiting.front().endFrame <= played) {
@@ -275,8 +248,7 @@ void WaveOutDevice::DoReset()
     if (m_decoder)
         m_decoder->Restart();
     m_partialFrame.clear();
-    m_peaks.Clear();
-    PublishPeak(0, 0);
+    m_level->Clear();
     {
         std::lock_guard guard(m_lock);
         for (const Played& entry : m_awaiting)
@@ -318,10 +290,9 @@ void WaveOutDevice::PostDone()
     m_finished.clear();
 }
 
-void WaveOutDevice::PublishAudiblePeak(std::uint64_t played)
+void WaveOutDevice::PublishPosition(std::uint64_t played)
 {
-    const wave::PeakTracker::Level level = m_peaks.Audible(played, std::chrono::steady_clock::now());
-    PublishPeak(level.left, level.right);
+    m_level->SetPosition({played, m_pcm->Written(), m_pcm->Running(), std::chrono::steady_clock::now()});
 }
 
 } // namespace platform

@@ -13,8 +13,8 @@
 #pragma once
 
 #include "platform/wave/AlsaPcm.h"
+#include "platform/wave/AudibleLevel.h"
 #include "platform/wave/MpegDecoder.h"
-#include "platform/wave/PeakTracker.h"
 
 #include <atomic>
 #include <chrono>
@@ -61,7 +61,7 @@ private:
     void DoReset();
     void MarkDone(WAVEHDR* header);
     void PostDone();
-    void PublishAudiblePeak(std::uint64_t played);
+    void PublishPosition(std::uint64_t played);
 
     const HWAVEOUT m_handle;
     const wave::StreamFormat m_format;
@@ -87,8 +87,9 @@ private:
 
     // PCM blocks may split a frame; the remainder waits for the next block.
     std::vector<std::uint8_t> m_partialFrame;
-    // Peak of each written chunk, so the meter can follow what is heard now.
-    wave::PeakTracker m_peaks;
+    // Peak of each written chunk and the play position, so the meter can
+    // follow what is heard now.
+    const std::shared_ptr<wave::AudibleLevel> m_level = std::make_shared<wave::AudibleLevel>();
 
     std::thread m_thread;
 };

@@ -1,11 +1,13 @@
 // The level the meter shows is that of the audio leaving the speaker now:
 // not audio still waiting in the device buffer, not audio played longer ago
 // than 50 ms, and nothing once the play position stops moving.
+#include "platform/wave/AudibleLevel.h"
 #include "platform/wave/PeakTracker.h"
 
 #include <gtest/gtest.h>
 #include <vector>
 
+using platform::wave::AudibleLevel;
 using platform::wave::PcmLayout;
 using platform::wave::PeakTracker;
 using Clock = PeakTracker::Clock;
@@ -121,4 +123,72 @@ TEST(PeakTracker, APeakAnywhereInAChunkOfAnyLengthIsFoundOnItsOwnChannel)
     PeakTracker tracker;
     tracker.Add(mono.data(), 3, PcmLayout{1000, 1, 16}, 0);
     EXPECT_EQ(tracker.Audible(3, Clock::now()).left, 32767u);
+}
+
+namespace {
+
+// One second at 1000 Hz in 20 ms chunks, as the device records them: loud
+// for the first half, quiet for the second.
+void AddLoudThenQuiet(AudibleLevel& level)
+{
+    const auto loud = Stereo(20, 24000, 12000), quiet = Stereo(20, 900, 400);
+    for (std::uint64_t at = 0; at < 1000; at += 20)
+        level.Add((at < 500 ? loud : quiet).data(), 20, kStereo, at);
+}
+
+} // namespace
+
+// The device's helper sleeps through most of its buffer; the meter must go
+// on following the speaker meanwhile, not show what played when it last looked.
+TEST(AudibleLevel, CarriesThePlayPositionOnWhileTheDeviceIsNotAsked)
+{
+    AudibleLevel level;
+    AddLoudThenQuiet(level);
+    const Clock::time_point t0 = Clock::now();
+    level.SetPosition({0, 1000, true, t0});
+    EXPECT_EQ(level.Now(t0).left, 0u) << "nothing has left the speaker yet";
+    EXPECT_EQ(level.Now(t0 + std::chrono::milliseconds(200)).left, 24000u);
+    const AudibleLevel::Level later = level.Now(t0 + std::chrono::milliseconds(700));
+    EXPECT_EQ(later.left, 900u) << "the position did not move on by itself";
+    EXPECT_EQ(later.right, 400u);
+}
+
+// A device that runs dry stops at the end of what it was given; the meter
+// must fall silent there and never show audio still waiting to be written.
+TEST(AudibleLevel, NeverCarriesPastWhatWasWrittenSoADryDeviceFallsSilent)
+{
+    AudibleLevel level;
+    AddLoudThenQuiet(level);
+    const Clock::time_point t0 = Clock::now();
+    level.SetPosition({100, 300, true, t0}); // frames up to 999 recorded, 300 written
+    EXPECT_EQ(level.Now(t0 + std::chrono::milliseconds(150)).left, 24000u);
+    EXPECT_EQ(level.Now(t0 + std::chrono::seconds(2)).left, 24000u) << "the last written audio just played";
+    EXPECT_EQ(level.Now(t0 + std::chrono::seconds(2) + PeakTracker::SilentAfter + std::chrono::milliseconds(1)).left, 0u)
+        << "a device that ran dry still shows a level";
+    EXPECT_EQ(level.Now(t0 + std::chrono::seconds(3)).left, 0u);
+}
+
+TEST(AudibleLevel, ADeviceThatIsNotPlayingIsNotCarriedOnAndAClearedOneIsSilent)
+{
+    AudibleLevel level;
+    AddLoudThenQuiet(level);
+    const Clock::time_point t0 = Clock::now();
+    level.SetPosition({0, 1000, false, t0}); // written, waiting to start
+    EXPECT_EQ(level.Now(t0 + std::chrono::milliseconds(300)).left, 0u) << "a device waiting to start seemed to play";
+    level.SetPosition({0, 1000, true, t0 + std::chrono::milliseconds(300)});
+    EXPECT_EQ(level.Now(t0 + std::chrono::milliseconds(320)).left, 24000u);
+    level.Clear();
+    EXPECT_TRUE(level.Empty());
+    EXPECT_EQ(level.Now(t0 + std::chrono::milliseconds(340)).left, 0u) << "a reset device still shows its old level";
+}
+
+TEST(AudibleLevel, TheMeterReadsTheDeviceOpenedLastUntilItCloses)
+{
+    const auto first = std::make_shared<AudibleLevel>(), second = std::make_shared<AudibleLevel>();
+    AudibleLevel::MakeCurrent(first);
+    AudibleLevel::MakeCurrent(second);
+    AudibleLevel::Release(first.get()); // an older device closing must not blank the newer one
+    EXPECT_EQ(AudibleLevel::Current(), second);
+    AudibleLevel::Release(second.get());
+    EXPECT_EQ(AudibleLevel::Current(), nullptr);
 }
