@@ -22,9 +22,9 @@ namespace {
 
 // An empty and a full bar are drawn without the fill's end, so they are told
 // apart from the positions next to them that fill as many pixels.
-int RangeEnds(const QStyleOptionProgressBar& option)
+int RangeEnds(int progress, int minimum, int maximum)
 {
-    return (option.progress <= option.minimum ? 1 : 0) | (option.progress >= option.maximum ? 2 : 0);
+    return (progress <= minimum ? 1 : 0) | (progress >= maximum ? 2 : 0);
 }
 
 } // namespace
@@ -59,34 +59,49 @@ void TProgressBar::SetPosition(int position)
 
 bool TProgressBar::SameFace(int before, int after) const
 {
-    QStyleOptionProgressBar option;
-    initStyleOption(&option);
     const auto face = [&](int progress) {
-        option.progress = progress;
-        return std::pair(FilledPixels(option), RangeEnds(option));
+        return std::pair(FilledPixels(progress), RangeEnds(progress, minimum(), maximum()));
     };
     const auto first = face(before);
     return first.first >= 0 && first == face(after);
 }
 
-int TProgressBar::FilledPixels(const QStyleOptionProgressBar& option) const
+int TProgressBar::FilledPixels(int progress) const
 {
-    // Fusion fills (progress - minimum) * width / range pixels of the
+    const int length = FillLength();
+    if (length < 0 || minimum() >= maximum())
+        return -1;
+    const qint64 steps = qint64(std::max(progress, minimum())) - minimum();
+    return int(steps * length / (qint64(maximum()) - minimum()));
+}
+
+int TProgressBar::FillLength() const
+{
+    // Asked of the style once per size, orientation and style: a bar takes
+    // twenty positions a second, and each question builds a style option.
+    const FillGeometry now{size(), orientation(), style()};
+    if (now.size == m_fillGeometry.size && now.orientation == m_fillGeometry.orientation
+        && now.style == m_fillGeometry.style)
+        return m_fillLength;
+    m_fillGeometry = now;
+    m_fillLength = -1;
+    // Fusion fills (progress - minimum) * length / range pixels of the
     // contents rectangle, rounding down; other styles may draw chunks or
     // animate, so they paint every time.
-    if (style()->name().compare(QLatin1String("fusion"), Qt::CaseInsensitive) != 0 || option.minimum >= option.maximum)
-        return -1;
-    const QRect contents = style()->subElementRect(QStyle::SE_ProgressBarContents, &option, this);
-    const qint64 length = option.state & QStyle::State_Horizontal ? contents.width() : contents.height();
-    const qint64 steps = qint64(std::max(option.progress, option.minimum)) - option.minimum;
-    return int(steps * length / (qint64(option.maximum) - option.minimum));
+    if (style()->name().compare(QLatin1String("fusion"), Qt::CaseInsensitive) == 0) {
+        QStyleOptionProgressBar option;
+        initStyleOption(&option);
+        const QRect contents = style()->subElementRect(QStyle::SE_ProgressBarContents, &option, this);
+        m_fillLength = option.state & QStyle::State_Horizontal ? contents.width() : contents.height();
+    }
+    return m_fillLength;
 }
 
 void TProgressBar::paintEvent(QPaintEvent* event)
 {
     QStyleOptionProgressBar option;
     initStyleOption(&option);
-    const int filled = FilledPixels(option);
+    const int filled = FilledPixels(option.progress);
     if (filled < 0) {
         QProgressBar::paintEvent(event);
         return;
@@ -97,7 +112,7 @@ void TProgressBar::paintEvent(QPaintEvent* event)
 QPixmap TProgressBar::Face(const QStyleOptionProgressBar& option, int filled) const
 {
     // Everything else the style reads from the option is part of the key.
-    const int ends = RangeEnds(option);
+    const int ends = RangeEnds(option.progress, option.minimum, option.maximum);
     const QString key = QStringLiteral("TProgressBar:%1x%2@%3:%4:%5:%6:%7:%8")
                             .arg(option.rect.width())
                             .arg(option.rect.height())

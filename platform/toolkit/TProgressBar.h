@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QProgressBar>
+#include <QSize>
 
 class QStyleOptionProgressBar;
 
@@ -31,16 +32,26 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    // The number of pixels the bar's fill covers at this style option's
-    // progress, or -1 where faces are not kept (a busy bar, a style whose
-    // fill rule is not known). Positions with the same count look the same.
-    int FilledPixels(const QStyleOptionProgressBar& option) const;
+    // The number of pixels the bar's fill covers at this progress, or -1
+    // where faces are not kept (a busy bar, a style whose fill rule is not
+    // known). Positions with the same count look the same.
+    int FilledPixels(int progress) const;
+    // The pixels a full fill covers, or -1 for a style whose rule is not known.
+    int FillLength() const;
     QPixmap Face(const QStyleOptionProgressBar& option, int filled) const;
     // Whether the two positions show the same face: as many pixels filled,
     // and neither end of the range reached by one position only.
     bool SameFace(int before, int after) const;
 
+    struct FillGeometry {
+        QSize size{-1, -1};
+        Qt::Orientation orientation = Qt::Horizontal;
+        const QStyle* style = nullptr;
+    };
+
     bool m_smooth = false;
+    mutable FillGeometry m_fillGeometry;
+    mutable int m_fillLength = -1;
 };
 
 } // namespace platform

@@ -12,6 +12,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 #include <string>
+#include <utility>
 #include <vector>
 
 using platform::TImage;
@@ -250,15 +251,17 @@ TEST(TProgressBar, EveryPositionLooksAsQtsOwnBarPaintsIt)
     platform::TProgressBar bar;
     QProgressBar plain; // Qt's own bar, painted by the style every time
     plain.setTextVisible(false);
-    for (QProgressBar* b : {static_cast<QProgressBar*>(&bar), &plain})
-        b->resize(129, 16); // the window's level bars
     const auto painted = [](QProgressBar& b) {
         QImage image(b.size(), QImage::Format_ARGB32_Premultiplied);
         image.fill(Qt::black); // the panel behind the window's bars
         b.render(&image, {}, {}, QWidget::DrawChildren);
         return image;
     };
-    for (const int maximum : {32767, 255}) {
+    // The window's level bars, then a wider bar: a face judged by the fill
+    // of the old width would show another level at the new one.
+    for (const auto& [width, maximum] : {std::pair(129, 32767), std::pair(129, 255), std::pair(400, 255)}) {
+        for (QProgressBar* b : {static_cast<QProgressBar*>(&bar), &plain})
+            b->resize(width, 16);
         bar.setRange(0, maximum);
         plain.setRange(0, maximum);
         // Every position of the short range; of the long one, neighbours spread
@@ -273,7 +276,8 @@ TEST(TProgressBar, EveryPositionLooksAsQtsOwnBarPaintsIt)
             for (const int position : order) {
                 bar.SetPosition(position);
                 plain.setValue(position);
-                ASSERT_EQ(painted(bar), painted(plain)) << "position " << position << " of " << maximum;
+                ASSERT_EQ(painted(bar), painted(plain)) << "position " << position << " of " << maximum << ", "
+                                                        << width << " pixels wide";
             }
     }
 }
