@@ -8,6 +8,7 @@
 #pragma once
 
 #include <QObject>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -43,6 +44,15 @@ public:
     // arrive in order, after what was posted before, and wake the GUI
     // thread once.
     static bool PostBatch(HWND window, unsigned message, WPARAM wParam, const LPARAM* lParams, std::size_t count);
+    // Like PostBatch, but without waking the GUI thread for it: the batch is
+    // delivered once the GUI thread is awake for anything else, and never
+    // after a message posted later. For notices nobody waits for, so that
+    // they ride on the GUI thread's own wake-ups.
+    static bool PostBatchWhenAwake(HWND window, unsigned message, WPARAM wParam, const LPARAM* lParams,
+                                   std::size_t count);
+    // Wakes the GUI thread for batches posted when-awake longer ago than
+    // bound: a poster's guarantee that they still come in time.
+    static void WakeForBatchesOlderThan(std::chrono::milliseconds bound);
 
     // SendMessage from the GUI thread: the handler runs before this returns.
     LRESULT Send(unsigned message, WPARAM wParam, LPARAM lParam);
@@ -58,6 +68,10 @@ protected:
 
 private:
     static bool PostMessages(HWND window, std::vector<Message> messages);
+    static std::vector<Message> Batch(unsigned message, WPARAM wParam, const LPARAM* lParams, std::size_t count);
+    // Hands the when-awake batches to the GUI thread's queue (on the GUI
+    // thread, just before it would sleep).
+    static void PostWaitingBatches();
     LRESULT Deliver(unsigned message, WPARAM wParam, LPARAM lParam);
 
     Handler m_handler;

@@ -24,8 +24,12 @@ constexpr auto PollInterval = std::chrono::milliseconds(500);
 // this long. Nothing waits for a notice but the room it makes, and the
 // device's share of the queue is seconds, so the next blocks still come in
 // time. Once everything is heard out they go at once.
+// Such batches also wait for the GUI thread to wake for something else (the
+// rate readout ticks every second), for up to DoneWakeBound, which the
+// helper checks each time it wakes.
 constexpr std::size_t DoneBatch = 16;
 constexpr auto DoneDelay = std::chrono::milliseconds(400);
+constexpr auto DoneWakeBound = std::chrono::milliseconds(1000);
 
 } // namespace
 
@@ -126,9 +130,14 @@ void WaveOutDevice::Run()
             lock.lock();
             continue;
         }
-        if (m_awaiting.empty() && m_level->Empty()) // nothing left to play out
+        if (m_awaiting.empty() && m_level->Empty()) { // nothing left to play out
+            // About to sleep for good: notices still waiting for the GUI
+            // thread to wake go now.
+            lock.unlock();
+            NotifyWindow::WakeForBatchesOlderThan(std::chrono::milliseconds(0));
+            lock.lock();
             m_wake.wait(lock, hasWork);
-        else
+        } else
             m_wake.wait_for(lock, NextPoll(), hasWork);
         if (m_stop)
             return;
@@ -239,7 +248,8 @@ void WaveOutDevice::ReportPlayed()
     }
     if (m_finished.size() >= DoneBatch ||
         (!m_finished.empty() && std::chrono::steady_clock::now() - m_finishedSince >= DoneDelay))
-        PostDone();
+        PostDone(Urgency::WhenAwake);
+    NotifyWindow::WakeForBatchesOlderThan(DoneWakeBound);
 }
 
 void WaveOutDevice::DoReset()
@@ -273,18 +283,18 @@ void WaveOutDevice::MarkDone(WAVEHDR* header)
     m_finished.push_back(header);
 }
 
-void WaveOutDevice::PostDone()
+void WaveOutDevice::PostDone(Urgency urgency)
 {
     // Posted outside m_lock, so that the GUI thread's next write or
     // unprepare does not wait for the event queue, and as one event, which
-    // wakes the GUI thread once. A block counts as queued until its notice
+    // wakes the GUI thread once, or not at all when it may wait. A block counts as queued until its notice
     // is out, so that a close cannot overtake it.
     if (m_callback && !m_finished.empty()) {
         m_donePosts.clear();
         for (WAVEHDR* header : m_finished)
             m_donePosts.push_back(reinterpret_cast<LPARAM>(header));
-        NotifyWindow::PostBatch(m_callback, MM_WOM_DONE, reinterpret_cast<WPARAM>(m_handle), m_donePosts.data(),
-                                m_donePosts.size());
+        const auto post = urgency == Urgency::Now ? &NotifyWindow::PostBatch : &NotifyWindow::PostBatchWhenAwake;
+        post(m_callback, MM_WOM_DONE, reinterpret_cast<WPARAM>(m_handle), m_donePosts.data(), m_donePosts.size());
     }
     std::lock_guard guard(m_lock);
     m_finished.clear();

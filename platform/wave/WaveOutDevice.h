@@ -60,7 +60,10 @@ private:
     void ReportPlayed();
     void DoReset();
     void MarkDone(WAVEHDR* header);
-    void PostDone();
+    // Now: at once (a reset, everything heard out). WhenAwake: the GUI thread
+    // takes them when it is awake anyway, within a bound.
+    enum class Urgency { Now, WhenAwake };
+    void PostDone(Urgency urgency = Urgency::Now);
     void PublishPosition(std::uint64_t played);
 
     const HWAVEOUT m_handle;

@@ -3,6 +3,11 @@
 #include "platform/toolkit/NotifyWindow.h"
 #include "tests/support/EventLoop.h"
 
+#include <QEventLoop>
+#include <QTimer>
+#include <atomic>
+#include <chrono>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <thread>
@@ -130,4 +135,76 @@ TEST(NotifyWindow, ABatchKeepsItsOrderEvenWhenAHandlerRunsAnEventLoop)
         return temporary.Handle();
     }();
     EXPECT_FALSE(NotifyWindow::PostBatch(gone, platform::WM_USER, 0, batch, 4));
+}
+
+namespace {
+
+// Runs the GUI thread's event loop for ms with nothing to wake it.
+void SleepInEventLoop(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// Waits as the program's own loop does, sleeping between events.
+bool WaitInEventLoop(const std::function<bool()>& done)
+{
+    for (int i = 0; i < 200 && !done(); ++i)
+        SleepInEventLoop(10);
+    return done();
+}
+
+} // namespace
+
+// Done notices ride on the GUI thread's own wake-ups. The faults guarded: a
+// when-awake batch that wakes the sleeping GUI thread anyway, one that is
+// never delivered, one overtaken by a message posted after it, and a bound
+// that does not wake the GUI thread.
+TEST(NotifyWindow, AWhenAwakeBatchWaitsForTheGuiThreadToWakeAndNothingOvertakesIt)
+{
+    std::atomic<int> delivered{0};
+    std::vector<platform::LPARAM> order;
+    NotifyWindow window([&](unsigned, platform::WPARAM, platform::LPARAM l) {
+        order.push_back(l);
+        ++delivered;
+        return platform::LRESULT{0};
+    });
+    const platform::LPARAM first[] = {1, 2, 3};
+    int seenWhileAsleep = -1;
+    std::thread poster([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        NotifyWindow::PostBatchWhenAwake(window.Handle(), platform::WM_USER, 0, first, 3);
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        seenWhileAsleep = delivered.load();
+    });
+    SleepInEventLoop(400);
+    poster.join();
+    EXPECT_EQ(seenWhileAsleep, 0) << "the batch woke the sleeping GUI thread";
+    ASSERT_TRUE(WaitInEventLoop([&] { return delivered == 3; })) << "the batch never came once awake";
+
+    const platform::LPARAM second[] = {4, 5};
+    std::thread([&] {
+        NotifyWindow::PostBatchWhenAwake(window.Handle(), platform::WM_USER, 0, second, 2);
+        NotifyWindow::Post(window.Handle(), platform::WM_USER, 0, 6);
+    }).join();
+    ASSERT_TRUE(WaitInEventLoop([&] { return delivered == 6; }));
+    EXPECT_EQ(order, (std::vector<platform::LPARAM>{1, 2, 3, 4, 5, 6}));
+
+    // The poster's bound wakes the GUI thread for a batch that waited long enough.
+    const platform::LPARAM third[] = {7};
+    int seenAfterBound = -1;
+    std::thread bounded([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        NotifyWindow::PostBatchWhenAwake(window.Handle(), platform::WM_USER, 0, third, 1);
+        NotifyWindow::WakeForBatchesOlderThan(std::chrono::milliseconds(100)); // not yet due
+        std::this_thread::sleep_for(std::chrono::milliseconds(120));
+        NotifyWindow::WakeForBatchesOlderThan(std::chrono::milliseconds(100));
+        for (int i = 0; i < 400 && delivered < 7; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        seenAfterBound = delivered.load();
+    });
+    SleepInEventLoop(1500);
+    bounded.join();
+    EXPECT_EQ(seenAfterBound, 7) << "a batch past its bound did not wake the GUI thread";
 }
