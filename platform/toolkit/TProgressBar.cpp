@@ -80,8 +80,7 @@ int TProgressBar::FillLength() const
     // Asked of the style once per size, orientation and style: a bar takes
     // twenty positions a second, and each question builds a style option.
     const FillGeometry now{size(), orientation(), style()};
-    if (now.size == m_fillGeometry.size && now.orientation == m_fillGeometry.orientation
-        && now.style == m_fillGeometry.style)
+    if (now == m_fillGeometry)
         return m_fillLength;
     m_fillGeometry = now;
     m_fillLength = -1;

@@ -47,6 +47,7 @@ private:
         QSize size{-1, -1};
         Qt::Orientation orientation = Qt::Horizontal;
         const QStyle* style = nullptr;
+        bool operator==(const FillGeometry&) const = default;
     };
 
     bool m_smooth = false;

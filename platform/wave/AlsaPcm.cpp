@@ -53,8 +53,8 @@ MMRESULT OpenError(int error)
 
 // A device that never signals room must not hang its writer for good.
 constexpr int MaxWaitMs = 1000;
-// Relaxed, the writer wakes when this much is left to play.
-constexpr unsigned RelaxedLeftMs = 250;
+// A writer waiting for room wakes when this much is left to play.
+constexpr unsigned WakeLeftMs = 250;
 
 } // namespace
 
@@ -204,23 +204,15 @@ void AlsaPcm::Interrupt()
     (void)!write(m_interrupt.fd, &one, sizeof one);
 }
 
-void AlsaPcm::SetRelaxed(bool relaxed)
-{
-    if (relaxed == m_relaxed)
-        return;
-    m_relaxed = relaxed;
-    ApplyWakeThreshold();
-}
-
 void AlsaPcm::ApplyWakeThreshold()
 {
     if (m_bufferFrames == 0)
         return; // not configured yet
-    // Relaxed: room for all but what plays in RelaxedLeftMs, when the
-    // buffer holds more than that and a period.
-    const unsigned long left = std::max<unsigned long>(1, m_layout.rate * RelaxedLeftMs / 1000);
+    // Room for all but what plays in WakeLeftMs, when the buffer holds more
+    // than that and a period; otherwise a period.
+    const unsigned long left = std::max<unsigned long>(1, m_layout.rate * WakeLeftMs / 1000);
     unsigned long availMin = m_periodFrames;
-    if (m_relaxed && m_bufferFrames > left + m_periodFrames)
+    if (m_bufferFrames > left + m_periodFrames)
         availMin = m_bufferFrames - left;
     snd_pcm_sw_params_t* sw;
     snd_pcm_sw_params_alloca(&sw);

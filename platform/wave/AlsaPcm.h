@@ -38,10 +38,6 @@ public:
     bool Write(const std::uint8_t* data, std::size_t frames, const std::function<bool()>& stop);
     // Wakes a Write that waits for room, so that it asks stop() again.
     void Interrupt();
-    // Relaxed, a writer waits for room until only a quarter second is left
-    // to play, waking a few times a second; otherwise it writes after every
-    // period, keeping what is written close to what is heard.
-    void SetRelaxed(bool relaxed);
 
     // Frames written since Configure, and how many of them have been played.
     std::uint64_t Written() const { return m_written; }
@@ -68,6 +64,8 @@ private:
     AlsaPcm() = default;
     bool Recover(int error);
     void WaitForRoom();
+    // A writer waits for room until only a quarter second is left to play,
+    // so it wakes a few times a second, not once a period.
     void ApplyWakeThreshold();
 
     _snd_pcm* m_pcm = nullptr;
@@ -76,7 +74,6 @@ private:
     std::uint64_t m_written = 0;
     unsigned long m_bufferFrames = 0;
     unsigned long m_periodFrames = 0;
-    bool m_relaxed = false;
     bool m_broken = false;
 };
 

@@ -47,9 +47,6 @@ WaveOutDevice::WaveOutDevice(HWAVEOUT handle, const wave::StreamFormat& format,
 {
     if (m_format.coding == wave::Coding::Mpeg)
         m_decoder = std::make_unique<wave::MpegDecoder>();
-    // Nothing needs what is written to stay close to what is heard, so the
-    // device may let the helper sleep through most of its buffer.
-    m_pcm->SetRelaxed(true);
     wave::AudibleLevel::MakeCurrent(m_level);
     m_thread = std::thread([this] { Run(); });
 }
@@ -287,8 +284,9 @@ void WaveOutDevice::PostDone(Urgency urgency)
 {
     // Posted outside m_lock, so that the GUI thread's next write or
     // unprepare does not wait for the event queue, and as one event, which
-    // wakes the GUI thread once, or not at all when it may wait. A block counts as queued until its notice
-    // is out, so that a close cannot overtake it.
+    // wakes the GUI thread once, or not at all when it may wait. A block
+    // counts as queued until its notice is out, so that a close cannot
+    // overtake it.
     if (m_callback && !m_finished.empty()) {
         m_donePosts.clear();
         for (WAVEHDR* header : m_finished)
