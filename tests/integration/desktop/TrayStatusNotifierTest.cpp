@@ -10,11 +10,13 @@
 #include "tests/support/MainWindowHarness.h"
 #include "tests/support/WindowSnapshot.h"
 
+#include <QLoggingCategory>
 #include <QProcess>
 #include <QSize>
 #include <QTest>
 #include <gtest/gtest.h>
 #include <memory>
+#include <string>
 
 using testsupport::MainWindowHarness;
 using testsupport::WaitUntil;
@@ -86,11 +88,29 @@ private:
     QStringList m_seen;
 };
 
+// What the window and its icon went through, for a failure message: a
+// window that does not come back is otherwise a bare "false".
+std::string Describe(const TfmMain& form, const QStringList& presses)
+{
+    return QStringLiteral("presses reported by the icon: [%1]; hidden %2, minimised %3, tool window %4")
+        .arg(presses.join(u", "))
+        .arg(form.isHidden())
+        .arg(form.isMinimized())
+        .arg(form.windowFlags().testFlag(Qt::Tool))
+        .toStdString();
+}
+
 class StatusNotifierItem : public ::testing::Test {
 protected:
     // Qt decides once per process whether the D-Bus tray is there, so the
-    // watcher must be up before the first icon is made.
-    void SetUp() override { ASSERT_TRUE(host.Start()) << "sni_host did not start"; }
+    // watcher must be up before the first icon is made. The tray's own log
+    // shows in a failure's output how far an activation got.
+    void SetUp() override
+    {
+        QLoggingCategory::setFilterRules(QStringLiteral("qt.qpa.tray.debug=true\nsendolin.shell.debug=true"));
+        ASSERT_TRUE(host.Start()) << "sni_host did not start";
+    }
+    void TearDown() override { QLoggingCategory::setFilterRules(QString()); }
 
     SniHost host;
 };
@@ -102,6 +122,10 @@ TEST_F(StatusNotifierItem, EachActivationBringsTheHiddenWindowBackUnchangedAndCl
     MainWindowHarness h;
     h.directory.body = testsupport::TwoStations;
     TfmMain& form = h.Create();
+    QStringList presses; // the program itself does not listen to presses
+    form.IconTaskBar->OnMouseDown = [&](QObject*, Qt::MouseButton button, Qt::KeyboardModifiers, int, int) {
+        presses << QString::number(button, 16);
+    };
     form.show();
     ASSERT_TRUE(platform::NotificationAreaAvailable());
     EXPECT_TRUE(form.windowFlags().testFlag(Qt::Tool)) << "with a notification area the window has no taskbar entry";
@@ -119,7 +143,8 @@ TEST_F(StatusNotifierItem, EachActivationBringsTheHiddenWindowBackUnchangedAndCl
 
         host.Command(QStringLiteral("call %1 10 10").arg(QLatin1String(method)));
         EXPECT_EQ(host.Next(QStringLiteral("ok")), QStringLiteral("ok")) << host.Seen().toStdString();
-        ASSERT_TRUE(WaitUntil([&] { return form.isVisible(); })) << "the window did not come back";
+        ASSERT_TRUE(WaitUntil([&] { return form.isVisible(); }))
+            << "the window did not come back; " << Describe(form, presses) << '\n' << host.Seen().toStdString();
         EXPECT_TRUE(WaitUntil([&] { return h.directory.requests.size() > queries; }))
             << "showing the window again did not run its show steps";
         EXPECT_EQ(WindowSnapshot(form), before);
