@@ -42,19 +42,26 @@ void TProgressBar::SetPosition(int position)
         throw Exception(QStringLiteral("Progress bar position %1 is outside 0..%2").arg(position).arg(MaxPosition));
     // A position beyond Max shows as a full bar, below Min as an empty one.
     const int shown = std::clamp(position, minimum(), std::max(minimum(), maximum()));
-    if (shown == value())
+    m_position = shown;
+    // A level that fills the same pixels as the one shown shows the same
+    // face, so the bar's value is left alone: QProgressBar's setValue builds
+    // a style option, formats its text and raises an accessibility event,
+    // and most of the twenty positions a second change nothing on screen.
+    if (shown == value() || SameFace(value(), shown))
         return;
     // QProgressBar paints and flushes to the screen at once on every visible
     // change; a scheduled update instead lets bars (and labels) that change
     // in the same pass of the event loop share one paint, and costs nothing
-    // while the bar is hidden. A level that fills the same pixels as before
-    // shows the same face, so it is not painted at all.
-    const bool sameFace = SameFace(value(), shown);
+    // while the bar is hidden.
+    ShowValue(shown);
+    update();
+}
+
+void TProgressBar::ShowValue(int position)
+{
     setAttribute(Qt::WA_UpdatesDisabled, true);
-    setValue(shown);
+    setValue(std::clamp(position, minimum(), std::max(minimum(), maximum())));
     setAttribute(Qt::WA_UpdatesDisabled, false);
-    if (!sameFace)
-        update();
 }
 
 bool TProgressBar::SameFace(int before, int after) const
@@ -98,6 +105,10 @@ int TProgressBar::FillLength() const
 
 void TProgressBar::paintEvent(QPaintEvent* event)
 {
+    // A resize, a new style or range repaints the bar, and a position judged
+    // to look like the shown one before may not look like it now.
+    if (value() != m_position)
+        ShowValue(m_position);
     QStyleOptionProgressBar option;
     initStyleOption(&option);
     const int filled = FilledPixels(option.progress);

@@ -22,7 +22,9 @@ public:
     // value raises platform::Exception and leaves the bar as it is.
     static constexpr int MaxPosition = 65535;
 
-    int Position() const { return value(); }
+    // What SetPosition was last given (clamped to the range); value() is
+    // what the bar shows, and lags behind where the face would not change.
+    int Position() const { return m_position; }
     void SetPosition(int position);
 
     bool Smooth() const { return m_smooth; }
@@ -42,6 +44,8 @@ private:
     // Whether the two positions show the same face: as many pixels filled,
     // and neither end of the range reached by one position only.
     bool SameFace(int before, int after) const;
+    // Sets the value the bar is drawn with, without QProgressBar's own paint.
+    void ShowValue(int position);
 
     struct FillGeometry {
         QSize size{-1, -1};
@@ -51,6 +55,7 @@ private:
     };
 
     bool m_smooth = false;
+    int m_position = 0;
     mutable FillGeometry m_fillGeometry;
     mutable int m_fillLength = -1;
 };

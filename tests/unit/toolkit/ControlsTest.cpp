@@ -238,11 +238,22 @@ TEST(TProgressBar, EachNewPositionReachesTheScreen)
         counter.paints = 0;
         bar.SetPosition(step.position);
         QCoreApplication::processEvents();
-        EXPECT_EQ(bar.value(), std::min(step.position, 32767));
+        EXPECT_EQ(bar.Position(), std::min(step.position, 32767));
         EXPECT_EQ(counter.paints > 0, step.painted) << "position " << step.position;
         ASSERT_EQ(screen(), fresh()) << "position " << step.position << " was not shown";
     }
 }
+
+namespace {
+// A bar as it paints itself over the black panel behind the window's bars.
+QImage PaintedBar(QProgressBar& bar)
+{
+    QImage image(bar.size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::black);
+    bar.render(&image, {}, {}, QWidget::DrawChildren);
+    return image;
+}
+} // namespace
 
 // The bar copies a kept face for every position that fills the same pixels;
 // a face kept under the wrong key would show a level the bar is not at.
@@ -251,12 +262,7 @@ TEST(TProgressBar, EveryPositionLooksAsQtsOwnBarPaintsIt)
     platform::TProgressBar bar;
     QProgressBar plain; // Qt's own bar, painted by the style every time
     plain.setTextVisible(false);
-    const auto painted = [](QProgressBar& b) {
-        QImage image(b.size(), QImage::Format_ARGB32_Premultiplied);
-        image.fill(Qt::black); // the panel behind the window's bars
-        b.render(&image, {}, {}, QWidget::DrawChildren);
-        return image;
-    };
+    const auto painted = PaintedBar;
     // The window's level bars, then a wider bar: a face judged by the fill
     // of the old width would show another level at the new one.
     for (const auto& [width, maximum] : {std::pair(129, 32767), std::pair(129, 255), std::pair(400, 255)}) {
@@ -280,4 +286,24 @@ TEST(TProgressBar, EveryPositionLooksAsQtsOwnBarPaintsIt)
                                                         << width << " pixels wide";
             }
     }
+}
+
+// A position that looked like the shown one is not handed to the bar; once
+// the bar is wider the two differ, and the bar must show the newer one.
+TEST(TProgressBar, AfterAResizeTheBarShowsItsLastPositionNotTheLastOneThatChangedItsFace)
+{
+    platform::TProgressBar bar;
+    QProgressBar plain;
+    plain.setTextVisible(false);
+    for (QProgressBar* b : {static_cast<QProgressBar*>(&bar), &plain}) {
+        b->resize(129, 16);
+        b->setRange(0, 32767);
+    }
+    bar.SetPosition(200);
+    bar.SetPosition(250); // the same face as 200 at 129 pixels
+    ASSERT_EQ(bar.Position(), 250);
+    for (QProgressBar* b : {static_cast<QProgressBar*>(&bar), &plain})
+        b->resize(400, 16); // 200 and 250 fill two and three pixels here
+    plain.setValue(250);
+    EXPECT_EQ(PaintedBar(bar), PaintedBar(plain));
 }
