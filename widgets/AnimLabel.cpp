@@ -7,18 +7,56 @@
 #include <QEvent>
 #include <QFontInfo>
 #include <QFontMetricsF>
+#include <QGlyphRun>
+#include <QPainter>
 #include <QRegion>
+#include <QStyle>
+#include <QTextLayout>
+
+#include <algorithm>
 
 namespace {
 // The gap between the end of the text and its next start.
 const QString ScrollGap(10, QLatin1Char(' '));
+
+// Characters whose look does not depend on their neighbours or on the
+// direction of the text around them: with these, a turned caption is the
+// same glyphs at the same advances as the caption cut in two.
+bool StandsAlone(QChar ch)
+{
+    if (ch.isSurrogate() || ch.isMark() || ch.category() == QChar::Other_Control
+        || ch.category() == QChar::Other_Format)
+        return false;
+    switch (ch.direction()) {
+    case QChar::DirL:
+    case QChar::DirEN:
+    case QChar::DirES:
+    case QChar::DirET:
+    case QChar::DirCS:
+    case QChar::DirWS:
+    case QChar::DirON: return true;
+    default: return false;
+    }
 }
+
+// Where a line of that height starts in a box of that height, as
+// QPainter::drawText places it.
+qreal LineTop(Qt::Alignment alignment, int boxHeight, qreal lineHeight)
+{
+    if (alignment & Qt::AlignBottom)
+        return boxHeight - lineHeight;
+    if (alignment & Qt::AlignVCenter)
+        return (boxHeight - lineHeight) / 2;
+    return 0;
+}
+} // namespace
 
 TAnimLabel::TAnimLabel(QWidget* parent) : TLabel(parent) {}
 
 void TAnimLabel::StartScroll()
 {
     SetCaption(m_originalCaption + ScrollGap);
+    m_ring = MakeRing(Caption());
     if (!m_stepTimer) {
         m_stepTimer = new platform::TTimer(this);
         m_stepTimer->OnTimer = [this](QObject*) { ScrollStep(); };
@@ -35,6 +73,7 @@ void TAnimLabel::ScrollStep()
     if (caption.isEmpty())
         return;
     const QString next = caption.mid(1) + caption.front();
+    Turn(1);
     // Summed advances match the drawn text only in a fixed-pitch font.
     if (AutoSize() || !isVisible() || !FixedPitch()) {
         SetCaption(next);
@@ -59,8 +98,14 @@ bool TAnimLabel::FixedPitch()
 
 void TAnimLabel::changeEvent(QEvent* event)
 {
-    if (event->type() == QEvent::FontChange)
+    if (event->type() == QEvent::FontChange) {
         m_fixedPitch.reset();
+        if (m_ring) {
+            const qsizetype turn = m_ring->turn;
+            m_ring = MakeRing(m_ring->text);
+            Turn(turn);
+        }
+    }
     TLabel::changeEvent(event);
 }
 
@@ -102,6 +147,7 @@ void TAnimLabel::ScrollSteps(qint64 steps)
     if (caption.isEmpty() || steps <= 0)
         return;
     const qsizetype shift = qsizetype(steps % caption.size());
+    Turn(shift);
     SetCaption(caption.mid(shift) + caption.left(shift));
 }
 
@@ -109,7 +155,90 @@ void TAnimLabel::StopScroll()
 {
     if (m_stepTimer)
         m_stepTimer->SetEnabled(false);
+    m_ring.reset();
     SetCaption(QString());
     if (OnScrollChange)
         OnScrollChange(this);
+}
+
+void TAnimLabel::Turn(qsizetype characters)
+{
+    if (m_ring)
+        m_ring->turn = (m_ring->turn + characters) % m_ring->text.size();
+}
+
+std::optional<TAnimLabel::Ring> TAnimLabel::MakeRing(const QString& caption) const
+{
+    if (caption.isEmpty() || !std::all_of(caption.begin(), caption.end(), StandsAlone))
+        return std::nullopt;
+    // The options QPainter::drawText lays out a single unwrapped line with.
+    QTextOption option;
+    option.setWrapMode(QTextOption::NoWrap);
+    option.setFlags(QTextOption::IncludeTrailingSpaces);
+    option.setTextDirection(Qt::LeftToRight);
+    Ring ring;
+    ring.text = caption;
+    ring.layout = std::make_shared<QTextLayout>(caption, font(), this); // at the label's resolution
+    QTextLayout& layout = *ring.layout;
+    layout.setTextOption(option);
+    layout.setCacheEnabled(true); // keeps the shaped glyphs for every paint
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    line.setLineWidth(0x01000000);
+    layout.endLayout();
+    ring.height = line.ascent() + line.descent();
+    ring.starts.reserve(std::size_t(caption.size()) + 1);
+    for (qsizetype i = 0; i <= caption.size(); ++i)
+        ring.starts.push_back(line.cursorToX(int(i)));
+    return ring;
+}
+
+bool TAnimLabel::PaintsFromRing()
+{
+    if (!m_ring || !isEnabled() || !FixedPitch())
+        return false;
+    // Kerning would move a character by its neighbour, and the cut gives
+    // the first and last characters other neighbours: fixed pitch only.
+    // The pen is the one Fusion draws label text with.
+    const QFont& f = font();
+    if (f.underline() || f.strikeOut() || f.overline()
+        || style()->name().compare(QLatin1String("fusion"), Qt::CaseInsensitive) != 0)
+        return false;
+    const Qt::Alignment horizontal =
+        QStyle::visualAlignment(Qt::LeftToRight, alignment()) & Qt::AlignHorizontal_Mask & ~Qt::AlignAbsolute;
+    if (textFormat() != Qt::PlainText || wordWrap() || horizontal != Qt::AlignLeft || buddy()
+        || (textInteractionFlags() & ~Qt::LinksAccessibleByMouse) || indent() > 0 || (indent() < 0 && frameWidth() > 0))
+        return false;
+    const QStringView shown(text());
+    const QStringView ring(m_ring->text);
+    const qsizetype turn = m_ring->turn;
+    return shown.size() == ring.size() && shown.first(ring.size() - turn) == ring.sliced(turn)
+           && shown.sliced(ring.size() - turn) == ring.first(turn);
+}
+
+void TAnimLabel::paintEvent(QPaintEvent* event)
+{
+    if (!PaintsFromRing()) {
+        TLabel::paintEvent(event);
+        return;
+    }
+    const Ring& ring = *m_ring;
+    QPainter painter(this);
+    drawFrame(&painter);
+    const QRect box = contentsRect().adjusted(margin(), margin(), -margin(), -margin());
+    const qreal top = box.y() + LineTop(alignment(), box.height(), ring.height);
+    const qreal width = ring.starts.back();
+    // Text that does not fit is clipped to the box, as QPainter::drawText does.
+    if (!QRectF(box).contains(QRectF(box.x(), top, width, ring.height)))
+        painter.setClipRect(box, Qt::IntersectClip);
+    painter.setPen(QPen(palette().brush(foregroundRole()), painter.pen().widthF()));
+    // The caption from the turn on, then its beginning after it.
+    const int turn = int(ring.turn);
+    const int length = int(ring.text.size());
+    const qreal left = box.x() - ring.starts[std::size_t(turn)];
+    for (const QGlyphRun& run : ring.layout->glyphRuns(turn, length - turn))
+        painter.drawGlyphRun(QPointF(left, top), run);
+    if (turn > 0)
+        for (const QGlyphRun& run : ring.layout->glyphRuns(0, turn))
+            painter.drawGlyphRun(QPointF(left + width, top), run);
 }

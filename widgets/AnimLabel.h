@@ -14,9 +14,12 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <optional>
+#include <vector>
 
 class QRegion;
+class QTextLayout;
 
 namespace platform {
 class TTimer;
@@ -55,8 +58,27 @@ public:
 
 protected:
     void changeEvent(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
+    // The caption as StartScroll made it, laid out once: every step shows it
+    // turned by some characters, and drawing the glyphs of its two pieces at
+    // the right offsets gives the pixels QLabel would lay out anew each time.
+    struct Ring {
+        QString text;
+        std::shared_ptr<QTextLayout> layout;
+        std::vector<qreal> starts; // where each character begins; the last is the width
+        qreal height = 0;
+        qsizetype turn = 0; // characters turned left since StartScroll
+    };
+    // A ring for the caption when it is simple enough for the two pieces to
+    // look like the turned text laid out whole, or nothing.
+    std::optional<Ring> MakeRing(const QString& caption) const;
+    // Whether the caption shown is still the ring turned, and the label
+    // paints as QLabel's plain one-line text path does.
+    bool PaintsFromRing();
+    void Turn(qsizetype characters);
+
     // The part of the label whose pixels differ between the two captions.
     QRegion ChangedArea(const QString& before, const QString& after) const;
     // Whether the label's font is fixed-pitch, resolved once per font: the
@@ -68,4 +90,5 @@ private:
     int m_intervall = 0;
     bool m_builtinTimer = false;
     std::optional<bool> m_fixedPitch;
+    std::optional<Ring> m_ring;
 };

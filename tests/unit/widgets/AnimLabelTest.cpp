@@ -4,12 +4,14 @@
 
 #include <QFontInfo>
 #include <QImage>
+#include <QLabel>
 #include <QPixmap>
 #include <QScreen>
 #include <QStringList>
 #include <QTest>
 #include <QWidget>
 #include <gtest/gtest.h>
+#include <vector>
 
 namespace {
 
@@ -188,4 +190,67 @@ TEST(TAnimLabel, ManyStepsAtOnceEqualSingleSteps)
     TAnimLabel blank;
     blank.ScrollSteps(5);
     EXPECT_TRUE(blank.Caption().isEmpty());
+}
+
+// The ticker draws its laid-out caption in two pieces instead of laying out
+// the turned text at every step; a piece placed a fraction off, a clip or a
+// pen QLabel does not use, or a ring kept after the caption changed shows
+// other pixels than Qt's own label showing the same text.
+TEST(TAnimLabel, EveryStepLooksAsQtsOwnLabelShowingTheTurnedCaption)
+{
+    QFont font(QStringLiteral("Liberation Mono"));
+    font.setPixelSize(15);
+    font.setBold(true);
+    if (!QFontInfo(font).fixedPitch())
+        GTEST_SKIP() << "no fixed-pitch font here; the label lays its text out at every step";
+    // At a pixel ratio of 2 the glyphs land on half pixels of the layout.
+    const auto painted = [](QLabel& label) {
+        std::vector<QImage> images;
+        for (const qreal ratio : {1.0, 2.0}) {
+            QImage image(label.size() * ratio, QImage::Format_ARGB32_Premultiplied);
+            image.setDevicePixelRatio(ratio);
+            image.fill(Qt::darkBlue); // the skin seen through the label
+            label.render(&image, {}, {}, QWidget::DrawChildren);
+            images.push_back(image);
+        }
+        return images;
+    };
+    const struct {
+        QString text;
+        QSize size;
+        Qt::Alignment alignment;
+    } cases[] = {
+        {QStringLiteral("Bench"), {265, 15}, Qt::AlignLeft | Qt::AlignTop},
+        {QStringLiteral("Eine Melodie vom lokalen Sender, 24 kbit/s"), {265, 15}, Qt::AlignLeft | Qt::AlignTop},
+        {QStringLiteral("Grüße aus Köln — 100 % Musik"), {265, 22}, Qt::AlignLeft | Qt::AlignVCenter},
+        {QStringLiteral("Ende"), {120, 12}, Qt::AlignLeading | Qt::AlignBottom}, // taller text than the box
+    };
+    for (const auto& c : cases) {
+        TAnimLabel ticker;
+        QLabel plain;
+        for (QLabel* label : {static_cast<QLabel*>(&ticker), &plain}) {
+            label->setFont(font);
+            label->setTextFormat(Qt::PlainText);
+            label->setAlignment(c.alignment);
+            label->resize(c.size);
+            QPalette palette = label->palette();
+            palette.setColor(QPalette::WindowText, QColor(0xe6, 0xb8, 0x1a));
+            label->setPalette(palette);
+        }
+        ticker.SetAutoSize(false);
+        ticker.SetOriginalCaption(c.text);
+        ticker.StartScroll();
+        for (int step = 0; step <= int(c.text.size()) + 11; ++step) {
+            plain.setText(ticker.Caption());
+            ASSERT_EQ(painted(ticker), painted(plain)) << qPrintable(c.text) << ", step " << step;
+            if (step == 3) {
+                ticker.ScrollSteps(5); // several steps at once (a window shown again)
+                continue;
+            }
+            ticker.ScrollStep();
+        }
+        ticker.SetCaption(QStringLiteral("Verbunden")); // no longer the caption turned
+        plain.setText(ticker.Caption());
+        EXPECT_EQ(painted(ticker), painted(plain)) << qPrintable(c.text) << ", a caption set from outside";
+    }
 }
