@@ -187,6 +187,7 @@ std::optional<TAnimLabel::Ring> TAnimLabel::MakeRing(const QString& caption) con
     line.setLineWidth(0x01000000);
     layout.endLayout();
     ring.height = line.ascent() + line.descent();
+    ring.reach = QFontMetricsF(font(), this).maxWidth();
     ring.starts.reserve(std::size_t(caption.size()) + 1);
     for (qsizetype i = 0; i <= caption.size(); ++i)
         ring.starts.push_back(line.cursorToX(int(i)));
@@ -232,13 +233,25 @@ void TAnimLabel::paintEvent(QPaintEvent* event)
     if (!QRectF(box).contains(QRectF(box.x(), top, width, ring.height)))
         painter.setClipRect(box, Qt::IntersectClip);
     painter.setPen(QPen(palette().brush(foregroundRole()), painter.pen().widthF()));
-    // The caption from the turn on, then its beginning after it.
-    const int turn = int(ring.turn);
-    const int length = int(ring.text.size());
+    // The caption from the turn on, then its beginning after it; of a long
+    // caption only the characters that reach into the box.
+    const qsizetype turn = ring.turn;
     const qreal left = box.x() - ring.starts[std::size_t(turn)];
-    for (const QGlyphRun& run : ring.layout->glyphRuns(turn, length - turn))
-        painter.drawGlyphRun(QPointF(left, top), run);
+    const qreal right = box.right() + 1 + ring.reach;
+    DrawCharacters(painter, QPointF(left, top), turn, ring.text.size(), right);
     if (turn > 0)
-        for (const QGlyphRun& run : ring.layout->glyphRuns(0, turn))
-            painter.drawGlyphRun(QPointF(left + width, top), run);
+        DrawCharacters(painter, QPointF(left + width, top), 0, turn, right);
+}
+
+void TAnimLabel::DrawCharacters(QPainter& painter, QPointF origin, qsizetype from, qsizetype to, qreal right) const
+{
+    const Ring& ring = *m_ring;
+    // The first character that begins past the right edge, and those after
+    // it, cannot show.
+    const auto begin = ring.starts.begin();
+    const auto beyond = std::upper_bound(begin + from, begin + to, right - origin.x());
+    const qsizetype end = std::max(from, qsizetype(beyond - begin));
+    if (end > from)
+        for (const QGlyphRun& run : ring.layout->glyphRuns(int(from), int(end - from)))
+            painter.drawGlyphRun(origin, run);
 }

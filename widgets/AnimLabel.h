@@ -11,6 +11,7 @@
 
 #include "platform/toolkit/TLabel.h"
 
+#include <QPointF>
 #include <QString>
 
 #include <functional>
@@ -18,6 +19,7 @@
 #include <optional>
 #include <vector>
 
+class QPainter;
 class QRegion;
 class QTextLayout;
 
@@ -69,6 +71,7 @@ private:
         std::shared_ptr<QTextLayout> layout;
         std::vector<qreal> starts; // where each character begins; the last is the width
         qreal height = 0;
+        qreal reach = 0; // how far a glyph may reach to the left of its start
         qsizetype turn = 0; // characters turned left since StartScroll
     };
     // A ring for the caption when it is simple enough for the two pieces to
@@ -78,6 +81,9 @@ private:
     // paints as QLabel's plain one-line text path does.
     bool PaintsFromRing();
     void Turn(qsizetype characters);
+    // Draws the ring's characters from..to with the ring placed at origin,
+    // leaving out those that begin past right.
+    void DrawCharacters(QPainter& painter, QPointF origin, qsizetype from, qsizetype to, qreal right) const;
 
     // The part of the label whose pixels differ between the two captions.
     QRegion ChangedArea(const QString& before, const QString& after) const;
