@@ -13,7 +13,6 @@
 
 int main(int argc, char** argv)
 {
-    platform::Application::PrepareToolkit();
     QApplication qtApplication(argc, argv);
 
     const platform::NamedLock singleInstance("KT Sendolin Client");
