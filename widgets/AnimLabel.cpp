@@ -178,7 +178,7 @@ std::optional<TAnimLabel::Ring> TAnimLabel::MakeRing(const QString& caption) con
     option.setTextDirection(Qt::LeftToRight);
     Ring ring;
     ring.text = caption;
-    ring.layout = std::make_shared<QTextLayout>(caption, font(), this); // at the label's resolution
+    ring.layout = std::make_unique<QTextLayout>(caption, font(), this); // at the label's resolution
     QTextLayout& layout = *ring.layout;
     layout.setTextOption(option);
     layout.setCacheEnabled(true); // keeps the shaped glyphs for every paint

@@ -13,6 +13,7 @@
 
 #include <QPointF>
 #include <QString>
+#include <QTextLayout>
 
 #include <functional>
 #include <memory>
@@ -21,7 +22,6 @@
 
 class QPainter;
 class QRegion;
-class QTextLayout;
 
 namespace platform {
 class TTimer;
@@ -68,7 +68,7 @@ private:
     // the right offsets gives the pixels QLabel would lay out anew each time.
     struct Ring {
         QString text;
-        std::shared_ptr<QTextLayout> layout;
+        std::unique_ptr<QTextLayout> layout;
         std::vector<qreal> starts; // where each character begins; the last is the width
         qreal height = 0;
         qreal reach = 0; // how far a glyph may reach to the left of its start

@@ -41,7 +41,7 @@ void TProgressBar::SetPosition(int position)
     if (position < 0 || position > MaxPosition)
         throw Exception(QStringLiteral("Progress bar position %1 is outside 0..%2").arg(position).arg(MaxPosition));
     // A position beyond Max shows as a full bar, below Min as an empty one.
-    const int shown = std::clamp(position, minimum(), std::max(minimum(), maximum()));
+    const int shown = InRange(position);
     m_position = shown;
     // A level that fills the same pixels as the one shown shows the same
     // face, so the bar's value is left alone: QProgressBar's setValue builds
@@ -60,8 +60,13 @@ void TProgressBar::SetPosition(int position)
 void TProgressBar::ShowValue(int position)
 {
     setAttribute(Qt::WA_UpdatesDisabled, true);
-    setValue(std::clamp(position, minimum(), std::max(minimum(), maximum())));
+    setValue(InRange(position));
     setAttribute(Qt::WA_UpdatesDisabled, false);
+}
+
+int TProgressBar::InRange(int position) const
+{
+    return std::clamp(position, minimum(), std::max(minimum(), maximum()));
 }
 
 bool TProgressBar::SameFace(int before, int after) const

@@ -44,6 +44,8 @@ private:
     // Whether the two positions show the same face: as many pixels filled,
     // and neither end of the range reached by one position only.
     bool SameFace(int before, int after) const;
+    // The position clamped to the bar's range.
+    int InRange(int position) const;
     // Sets the value the bar is drawn with, without QProgressBar's own paint.
     void ShowValue(int position);
 
