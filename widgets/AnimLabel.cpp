@@ -14,6 +14,7 @@
 #include <QTextLayout>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 // The gap between the end of the text and its next start.
@@ -73,6 +74,9 @@ void TAnimLabel::ScrollStep()
     if (caption.isEmpty())
         return;
     const QString next = caption.mid(1) + caption.front();
+    std::optional<qsizetype> turn;
+    if (m_ring && ShowsRing(caption))
+        turn = m_ring->turn;
     Turn(1);
     // Summed advances match the drawn text only in a fixed-pitch font.
     if (AutoSize() || !isVisible() || !FixedPitch()) {
@@ -82,7 +86,7 @@ void TAnimLabel::ScrollStep()
     // A step moves every character one place, but where the old and the new
     // text have the same character (the gap's spaces, mostly) nothing changes
     // on screen; only the rest is repainted, ten times a second.
-    const QRegion changed = ChangedArea(caption, next);
+    const QRegion changed = ChangedArea(caption, next, turn);
     setAttribute(Qt::WA_UpdatesDisabled, true);
     SetCaption(next);
     setAttribute(Qt::WA_UpdatesDisabled, false);
@@ -109,12 +113,20 @@ void TAnimLabel::changeEvent(QEvent* event)
     TLabel::changeEvent(event);
 }
 
-QRegion TAnimLabel::ChangedArea(const QString& before, const QString& after) const
+QRegion TAnimLabel::ChangedArea(const QString& before, const QString& after, std::optional<qsizetype> turn) const
 {
     const QRect box = contentsRect();
     const QFontMetricsF metrics(font());
+    // A ring knows every advance; without one each character is measured.
+    const auto advance = [&](const QString& text, qsizetype i, qsizetype shift) {
+        if (!turn)
+            return metrics.horizontalAdvance(text[i]);
+        const std::vector<qreal>& starts = m_ring->starts;
+        const std::size_t at = std::size_t((*turn + shift + i) % m_ring->text.size());
+        return starts[at + 1] - starts[at];
+    };
     // Glyphs may reach past their advance (bold, italic): widen each span.
-    const qreal reach = metrics.maxWidth();
+    const qreal reach = turn ? m_ring->reach : metrics.maxWidth();
     QRegion changed;
     bool inRun = false;
     qreal xBefore = box.left(), xAfter = box.left();
@@ -134,9 +146,9 @@ QRegion TAnimLabel::ChangedArea(const QString& before, const QString& after) con
             inRun = false;
         }
         if (i < before.size())
-            xBefore += metrics.horizontalAdvance(before[i]);
+            xBefore += advance(before, i, 0);
         if (i < after.size())
-            xAfter += metrics.horizontalAdvance(after[i]);
+            xAfter += advance(after, i, 1);
     }
     return changed;
 }
@@ -191,7 +203,28 @@ std::optional<TAnimLabel::Ring> TAnimLabel::MakeRing(const QString& caption) con
     ring.starts.reserve(std::size_t(caption.size()) + 1);
     for (qsizetype i = 0; i <= caption.size(); ++i)
         ring.starts.push_back(line.cursorToX(int(i)));
+    KeepGlyphs(ring, line);
     return ring;
+}
+
+void TAnimLabel::KeepGlyphs(Ring& ring, const QTextLine& line)
+{
+    const QList<QGlyphRun> runs = line.glyphRuns();
+    if (runs.size() != 1 || runs.front().flags() != QGlyphRun::GlyphRunFlags())
+        return;
+    const QGlyphRun& run = runs.front();
+    const QList<quint32> glyphs = run.glyphIndexes();
+    const QList<QPointF> positions = run.positions();
+    if (glyphs.size() != ring.text.size() || positions.size() != glyphs.size())
+        return;
+    // A glyph shaped away from its character's place (a mark, a kern)
+    // belongs to more than that character: keep nothing then.
+    for (qsizetype i = 0; i < positions.size(); ++i)
+        if (std::abs(positions[i].x() - ring.starts[std::size_t(i)]) > 1e-3)
+            return;
+    ring.font = run.rawFont();
+    ring.glyphs.assign(glyphs.begin(), glyphs.end());
+    ring.positions.assign(positions.begin(), positions.end());
 }
 
 bool TAnimLabel::PaintsFromRing()
@@ -210,7 +243,11 @@ bool TAnimLabel::PaintsFromRing()
     if (textFormat() != Qt::PlainText || wordWrap() || horizontal != Qt::AlignLeft || buddy()
         || (textInteractionFlags() & ~Qt::LinksAccessibleByMouse) || indent() > 0 || (indent() < 0 && frameWidth() > 0))
         return false;
-    const QStringView shown(text());
+    return ShowsRing(text());
+}
+
+bool TAnimLabel::ShowsRing(QStringView shown) const
+{
     const QStringView ring(m_ring->text);
     const qsizetype turn = m_ring->turn;
     return shown.size() == ring.size() && shown.first(ring.size() - turn) == ring.sliced(turn)
@@ -251,7 +288,15 @@ void TAnimLabel::DrawCharacters(QPainter& painter, QPointF origin, qsizetype fro
     const auto begin = ring.starts.begin();
     const auto beyond = std::upper_bound(begin + from, begin + to, right - origin.x());
     const qsizetype end = std::max(from, qsizetype(beyond - begin));
-    if (end > from)
+    if (end <= from)
+        return;
+    if (ring.glyphs.empty()) {
         for (const QGlyphRun& run : ring.layout->glyphRuns(int(from), int(end - from)))
             painter.drawGlyphRun(origin, run);
+        return;
+    }
+    QGlyphRun run;
+    run.setRawFont(ring.font);
+    run.setRawData(ring.glyphs.data() + from, ring.positions.data() + from, int(end - from));
+    painter.drawGlyphRun(origin, run);
 }

@@ -12,6 +12,7 @@
 #include "platform/toolkit/TLabel.h"
 
 #include <QPointF>
+#include <QRawFont>
 #include <QString>
 #include <QTextLayout>
 
@@ -73,6 +74,11 @@ private:
         qreal height = 0;
         qreal reach = 0; // how far a glyph may reach to the left of its start
         qsizetype turn = 0; // characters turned left since StartScroll
+        // The line's glyphs, one for each character, when it came out so:
+        // a piece is then a slice of them, with nothing looked up per paint.
+        QRawFont font;
+        std::vector<quint32> glyphs;
+        std::vector<QPointF> positions;
     };
     // A ring for the caption when it is simple enough for the two pieces to
     // look like the turned text laid out whole, or nothing.
@@ -80,13 +86,20 @@ private:
     // Whether the caption shown is still the ring turned, and the label
     // paints as QLabel's plain one-line text path does.
     bool PaintsFromRing();
+    // Whether the text is the ring turned as far as it is now.
+    bool ShowsRing(QStringView shown) const;
+    // Takes the glyphs of a layout that gave each character one glyph of
+    // one font, in the order of the characters.
+    static void KeepGlyphs(Ring& ring, const QTextLine& line);
     void Turn(qsizetype characters);
     // Draws the ring's characters from..to with the ring placed at origin,
     // leaving out those that begin past right.
     void DrawCharacters(QPainter& painter, QPointF origin, qsizetype from, qsizetype to, qreal right) const;
 
-    // The part of the label whose pixels differ between the two captions.
-    QRegion ChangedArea(const QString& before, const QString& after) const;
+    // The part of the label whose pixels differ between the two captions;
+    // with a ring, `before` is the ring turned by `turn` and `after` one
+    // character further, and their characters' advances are the ring's.
+    QRegion ChangedArea(const QString& before, const QString& after, std::optional<qsizetype> turn) const;
     // Whether the label's font is fixed-pitch, resolved once per font: the
     // lookup matches a font engine, and a step comes ten times a second.
     bool FixedPitch();
