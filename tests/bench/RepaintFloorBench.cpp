@@ -1,0 +1,106 @@
+// What Qt itself costs for the wake-ups and repaints the client's shown window
+// has at the least, with none of the client's code: a 444 x 200 window with a
+// picture beneath, a tick every 50 ms that does nothing (the level meter's
+// pace), and two strips of the ticker's size repainted every 100 ms (its step).
+// Each phase prints this process's CPU share of one core, beside the client's
+// own target, so client_bench's figures can be read against what is left when
+// the client's work is taken away.
+//
+// Usage (needs an X display, e.g. tests/support/desktop-session.sh):
+//   repaint_floor_bench [SECONDS per phase, default 20]
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QPainter>
+#include <QPixmap>
+#include <QTimer>
+#include <QWidget>
+
+#include <sys/resource.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+double CpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+           + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// The window's skin: one picture, drawn beneath whatever is repainted.
+class Skin : public QWidget {
+public:
+    Skin() : m_picture(444, 200) { m_picture.fill(QColor(0x20, 0x40, 0x30)); }
+
+protected:
+    void paintEvent(QPaintEvent*) override { QPainter(this).drawPixmap(0, 0, m_picture); }
+
+private:
+    QPixmap m_picture;
+};
+
+// A strip that shows something else at each step, seen through like a label.
+class Strip : public QWidget {
+public:
+    using QWidget::QWidget;
+    void Step()
+    {
+        ++m_step;
+        update();
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter(this).fillRect(QRect(m_step % 20, 2, 8, height() - 4), Qt::yellow);
+    }
+
+private:
+    int m_step = 0;
+};
+
+double Share(int seconds)
+{
+    const double before = CpuSeconds();
+    QElapsedTimer clock;
+    clock.start();
+    QEventLoop loop;
+    QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
+    loop.exec();
+    return 100.0 * (CpuSeconds() - before) / (double(clock.elapsed()) / 1000.0);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    const int seconds = argc > 1 ? std::atoi(argv[1]) : 20;
+    Skin window;
+    window.setWindowFlag(Qt::FramelessWindowHint);
+    window.resize(444, 200);
+    Strip name(&window), info(&window);
+    name.setGeometry(16, 48, 265, 13);
+    info.setGeometry(16, 64, 265, 13);
+    QTimer meter, scroll;
+    meter.setInterval(50);
+    scroll.setInterval(100);
+    QObject::connect(&scroll, &QTimer::timeout, [&] {
+        name.Step();
+        info.Step();
+    });
+    window.show();
+    Share(2); // exposed and painted once
+
+    std::printf("nothing running:              %5.2f %% of one core\n", Share(seconds));
+    meter.start();
+    std::printf("50 ms tick, nothing to do:    %5.2f %% of one core\n", Share(seconds));
+    scroll.start();
+    std::printf("and two strips every 100 ms:  %5.2f %% of one core   (client's target <= 0.5 %%)\n",
+                Share(seconds));
+    return 0;
+}
