@@ -224,6 +224,7 @@ TEST(TAnimLabel, EveryStepLooksAsQtsOwnLabelShowingTheTurnedCaption)
         {QStringLiteral("Eine Melodie vom lokalen Sender, 24 kbit/s"), {265, 15}, Qt::AlignLeft | Qt::AlignTop},
         {QStringLiteral("Grüße aus Köln — 100 % Musik"), {265, 22}, Qt::AlignLeft | Qt::AlignVCenter},
         {QStringLiteral("Ende"), {120, 12}, Qt::AlignLeading | Qt::AlignBottom}, // taller text than the box
+        {QStringLiteral("Sender \u2605 Stern"), {265, 15}, Qt::AlignLeft | Qt::AlignTop}, // a glyph of another font
     };
     for (const auto& c : cases) {
         TAnimLabel ticker;
