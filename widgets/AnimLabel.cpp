@@ -74,12 +74,13 @@ void TAnimLabel::ScrollStep()
     if (caption.isEmpty())
         return;
     const QString next = caption.mid(1) + caption.front();
+    // Summed advances match the drawn text only in a fixed-pitch font.
+    const bool measured = !AutoSize() && isVisible() && FixedPitch();
     std::optional<qsizetype> turn;
-    if (m_ring && ShowsRing(caption))
+    if (measured && m_ring && ShowsRing(caption))
         turn = m_ring->turn;
     Turn(1);
-    // Summed advances match the drawn text only in a fixed-pitch font.
-    if (AutoSize() || !isVisible() || !FixedPitch()) {
+    if (!measured) {
         SetCaption(next);
         return;
     }
@@ -116,17 +117,19 @@ void TAnimLabel::changeEvent(QEvent* event)
 QRegion TAnimLabel::ChangedArea(const QString& before, const QString& after, std::optional<qsizetype> turn) const
 {
     const QRect box = contentsRect();
-    const QFontMetricsF metrics(font());
     // A ring knows every advance; without one each character is measured.
+    std::optional<QFontMetricsF> metrics;
+    if (!turn)
+        metrics.emplace(font());
     const auto advance = [&](const QString& text, qsizetype i, qsizetype shift) {
         if (!turn)
-            return metrics.horizontalAdvance(text[i]);
+            return metrics->horizontalAdvance(text[i]);
         const std::vector<qreal>& starts = m_ring->starts;
         const std::size_t at = std::size_t((*turn + shift + i) % m_ring->text.size());
         return starts[at + 1] - starts[at];
     };
     // Glyphs may reach past their advance (bold, italic): widen each span.
-    const qreal reach = turn ? m_ring->reach : metrics.maxWidth();
+    const qreal reach = turn ? m_ring->reach : metrics->maxWidth();
     QRegion changed;
     bool inRun = false;
     qreal xBefore = box.left(), xAfter = box.left();
