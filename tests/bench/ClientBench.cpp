@@ -45,7 +45,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -55,13 +54,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-double ProcessCpuSeconds()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
 
 double ResidentMiB()
 {
@@ -80,16 +72,6 @@ void Run(int ms)
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
-}
-
-// CPU share of one core over `seconds` of the event loop.
-double CpuShare(int seconds)
-{
-    const double cpu = ProcessCpuSeconds();
-    const auto start = Clock::now();
-    Run(seconds * 1000);
-    const double wall = std::chrono::duration<double>(Clock::now() - start).count();
-    return 100.0 * (ProcessCpuSeconds() - cpu) / wall;
 }
 
 // When each stage of starting playback ended; zero while it has not.
@@ -284,7 +266,7 @@ int RunClient(const QString& directoryUrl, int seconds)
         return 1;
     }
     Run(2000);
-    const double idle = CpuShare(seconds);
+    const double idle = testsupport::CpuShare(seconds);
     const double idleMiB = ResidentMiB();
 
     Stages stages;
@@ -299,11 +281,11 @@ int RunClient(const QString& directoryUrl, int seconds)
     PrintStages(stages);
 
     Run(5000); // past the burst
-    const double playing = CpuShare(seconds);
+    const double playing = testsupport::CpuShare(seconds);
     const double playingMiB = ResidentMiB();
     form.hide();
     Run(1000);
-    const double hidden = CpuShare(seconds);
+    const double hidden = testsupport::CpuShare(seconds);
     const double hiddenMiB = ResidentMiB();
 
     std::printf("client CPU idle, shown:      %5.2f %% of one core   (target <= 0.1 %%)\n", idle);

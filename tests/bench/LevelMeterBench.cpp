@@ -11,35 +11,28 @@
 #include "platform/wave/PeakTracker.h"
 #include "tests/support/FakeMixer.h"
 #include "tests/support/MainWindowHarness.h"
+#include "tests/support/Vitals.h"
 
 #include <QApplication>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <new>
 
 namespace {
 
 std::atomic<std::uint64_t> g_allocations{0};
 
-double CpuSeconds()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
-
 void TimeTicks(const char* what, TfmMain& form, int ticks, const std::function<void(int)>& beforeTick)
 {
     const std::uint64_t allocationsBefore = g_allocations;
-    const double start = CpuSeconds();
+    const double start = testsupport::ProcessCpuSeconds();
     for (int i = 0; i < ticks; ++i) {
         beforeTick(i);
         form.VUTimerTimer(&form);
     }
-    const double seconds = CpuSeconds() - start;
+    const double seconds = testsupport::ProcessCpuSeconds() - start;
     std::printf("%-34s %8.0f ns per tick, %.3f allocations per tick\n", what, seconds / ticks * 1e9,
                 double(g_allocations - allocationsBefore) / ticks);
 }
@@ -58,14 +51,14 @@ void TimePeakTracking()
     const auto now = platform::wave::PeakTracker::Clock::now();
     std::uint64_t frame = 0;
     unsigned sink = 0;
-    const double start = CpuSeconds();
+    const double start = testsupport::ProcessCpuSeconds();
     for (unsigned i = 0; i < seconds * 50; ++i) {
         tracker.Add(pcm.data(), chunk, layout, frame);
         frame += chunk;
         sink += tracker.Audible(frame - chunk / 2, now).left; // two reads per chunk, as the 10 ms poll does
         sink += tracker.Audible(frame, now).left;
     }
-    const double cpu = CpuSeconds() - start;
+    const double cpu = testsupport::ProcessCpuSeconds() - start;
     std::printf("%-34s %8.1f us CPU per second of audio (%.4f %% of one core)  [%u]\n",
                 "peak tracking, 44.1 kHz stereo", cpu / seconds * 1e6, cpu / seconds * 100, sink % 10);
 }

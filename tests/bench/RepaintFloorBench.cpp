@@ -8,28 +8,18 @@
 //
 // Usage (needs an X display, e.g. tests/support/desktop-session.sh):
 //   repaint_floor_bench [SECONDS per phase, default 20]
+#include "tests/support/Vitals.h"
+
 #include <QApplication>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QPainter>
 #include <QPixmap>
 #include <QTimer>
 #include <QWidget>
 
-#include <sys/resource.h>
-
 #include <cstdio>
 #include <cstdlib>
 
 namespace {
-
-double CpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-           + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 // The window's skin: one picture, drawn beneath whatever is repainted.
 class Skin : public QWidget {
@@ -63,17 +53,6 @@ private:
     int m_step = 0;
 };
 
-double Share(int seconds)
-{
-    const double before = CpuSeconds();
-    QElapsedTimer clock;
-    clock.start();
-    QEventLoop loop;
-    QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
-    loop.exec();
-    return 100.0 * (CpuSeconds() - before) / (double(clock.elapsed()) / 1000.0);
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -94,13 +73,13 @@ int main(int argc, char** argv)
         info.Step();
     });
     window.show();
-    Share(2); // exposed and painted once
+    testsupport::CpuShare(2); // exposed and painted once
 
-    std::printf("nothing running:              %5.2f %% of one core\n", Share(seconds));
+    std::printf("nothing running:              %5.2f %% of one core\n", testsupport::CpuShare(seconds));
     meter.start();
-    std::printf("50 ms tick, nothing to do:    %5.2f %% of one core\n", Share(seconds));
+    std::printf("50 ms tick, nothing to do:    %5.2f %% of one core\n", testsupport::CpuShare(seconds));
     scroll.start();
     std::printf("and two strips every 100 ms:  %5.2f %% of one core   (client's target <= 0.5 %%)\n",
-                Share(seconds));
+                testsupport::CpuShare(seconds));
     return 0;
 }

@@ -1,5 +1,6 @@
-// What a robustness test checks of a process under attack: its resident
-// memory, and how long its GUI thread takes to answer a posted call.
+// What a robustness test or a benchmark reads of a process: its resident
+// memory, its CPU time and share, and how long its GUI thread takes to
+// answer a posted call.
 //
 // LatencyProbe runs a thread of its own that posts a stamped call to the
 // target object every 50 ms; the target's (GUI) thread records how late each
@@ -10,10 +11,13 @@
 #include <QFile>
 #include <QMetaObject>
 #include <QObject>
+#include <QTimer>
+#include <QEventLoop>
 #include <QString>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <ctime>
 #include <memory>
 #include <thread>
 
@@ -29,6 +33,28 @@ inline std::size_t ResidentKib(qint64 pid = 0)
         if (line.startsWith("VmRSS:"))
             return line.mid(6).trimmed().split(' ').front().toULong();
     return 0;
+}
+
+// CPU time of this process so far, every thread included, in seconds.
+inline double ProcessCpuSeconds()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+// This process's share of one core, in per cent, while its event loop runs
+// for `seconds`, sleeping between events as the program's own loop does (a
+// polling loop would measure itself).
+inline double CpuShare(int seconds)
+{
+    const double cpu = ProcessCpuSeconds();
+    const auto start = std::chrono::steady_clock::now();
+    QEventLoop loop;
+    QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
+    loop.exec();
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return 100.0 * (ProcessCpuSeconds() - cpu) / wall;
 }
 
 class LatencyProbe {
