@@ -43,11 +43,13 @@
 #include <QTimer>
 #include <QWindow>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include <unistd.h>
 
@@ -152,13 +154,7 @@ double ProcessCpuSeconds(qint64 pid)
 
 double ResidentMiB(qint64 pid)
 {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::stod(line.substr(6)) / 1024.0;
-    }
-    return 0;
+    return double(testsupport::ResidentKib(pid)) / 1024.0;
 }
 
 // The centre of a control in the window's layout, in window coordinates.
@@ -192,6 +188,28 @@ bool ClickOn(const QString& window, const QString& control, int button = 1)
     const QPoint at = Centre(control);
     return Xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), window, QString::number(at.x()),
                     QString::number(at.y()), QStringLiteral("click"), QString::number(button)});
+}
+
+// Where the program's resident memory is: pages of the files it maps (the
+// largest by name) and anonymous memory.
+void PrintResidentBreakdown(qint64 pid)
+{
+    const QMap<QString, std::size_t> kib = testsupport::ResidentByMapping(pid);
+    std::vector<std::pair<std::size_t, QString>> files;
+    std::size_t fileKib = 0, anonymousKib = 0;
+    for (auto it = kib.cbegin(); it != kib.cend(); ++it) {
+        if (it.key().startsWith(QLatin1Char('['))) {
+            anonymousKib += it.value();
+        } else {
+            fileKib += it.value();
+            files.emplace_back(it.value(), it.key());
+        }
+    }
+    std::sort(files.begin(), files.end(), std::greater<>());
+    std::printf("program RSS playing by mapping: files %.1f MiB, anonymous %.1f MiB (heap %.1f)\n", fileKib / 1024.0,
+                anonymousKib / 1024.0, kib.value(QStringLiteral("[heap]")) / 1024.0);
+    for (std::size_t i = 0; i < std::min<std::size_t>(files.size(), 12); ++i)
+        std::printf("  %6.2f MiB  %s\n", files[i].first / 1024.0, qPrintable(files[i].second));
 }
 
 int MeasureProgram(const testsupport::StationProcess& station, int seconds)
@@ -243,6 +261,7 @@ int MeasureProgram(const testsupport::StationProcess& station, int seconds)
     std::printf("program CPU playing, shown:  %5.2f %% of one core   (target <= 0.5 %%)\n", playing);
     std::printf("program RSS idle:            %5.1f MiB\n", idleMiB);
     std::printf("program RSS playing:         %5.1f MiB   (target <= 30 MiB)\n", playingMiB);
+    PrintResidentBreakdown(pid);
     std::fflush(stdout);
     client.terminate();
     if (!client.waitForFinished(10000))

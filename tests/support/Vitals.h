@@ -9,6 +9,8 @@
 #pragma once
 
 #include <QFile>
+#include <QFileInfo>
+#include <QMap>
 #include <QMetaObject>
 #include <QObject>
 #include <QTimer>
@@ -33,6 +35,29 @@ inline std::size_t ResidentKib(qint64 pid = 0)
         if (line.startsWith("VmRSS:"))
             return line.mid(6).trimmed().split(' ').front().toULong();
     return 0;
+}
+
+// Resident memory of a process by what it maps, in KiB: a file's pages
+// under the file's name, the rest as "[heap]", "[stack]" or "[anonymous]".
+inline QMap<QString, std::size_t> ResidentByMapping(qint64 pid = 0)
+{
+    QFile smaps(pid ? QStringLiteral("/proc/%1/smaps").arg(pid) : QStringLiteral("/proc/self/smaps"));
+    QMap<QString, std::size_t> kib;
+    if (!smaps.open(QIODevice::ReadOnly))
+        return kib;
+    QString mapping;
+    for (const QByteArray& line : smaps.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() >= 5 && fields[0].contains('-') && !fields[0].endsWith(':')) {
+            // A mapping's first line: address range, permissions, offset, device, inode[, name].
+            const QString name = fields.size() > 5 ? QString::fromLocal8Bit(fields[5]) : QString();
+            mapping = name.startsWith(QLatin1Char('/')) ? QFileInfo(name).fileName()
+                      : name.isEmpty()                 ? QStringLiteral("[anonymous]")
+                                                       : name;
+        } else if (fields.size() >= 2 && fields[0] == "Rss:")
+            kib[mapping] += fields[1].toULong();
+    }
+    return kib;
 }
 
 // CPU time of this process so far, every thread included, in seconds.
