@@ -13,6 +13,7 @@
 
 int main(int argc, char** argv)
 {
+    platform::Application::PrepareToolkit();
     QApplication qtApplication(argc, argv);
 
     const platform::NamedLock singleInstance("KT Sendolin Client");

@@ -24,6 +24,17 @@ Application& Application::Instance()
     return application;
 }
 
+void Application::PrepareToolkit()
+{
+    // The window is small and what changes in it is a strip of text and two
+    // bars. Through a shared-memory image each repaint waits for the X
+    // server to be done with the last one, a round trip that costs more than
+    // sending the few kilobytes over the connection. Only X reads this, and
+    // a user's own setting stays.
+    if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM"))
+        qputenv("QT_XCB_NO_MITSHM", "1");
+}
+
 QString Application::DefaultTitle(const QString& executablePath)
 {
     QString name = QFileInfo(executablePath).fileName();

@@ -18,6 +18,10 @@ public:
     // The process-wide application object, created on first use.
     static Application& Instance();
 
+    // Settings the toolkit reads once, when its application object is made:
+    // call before the QApplication exists.
+    static void PrepareToolkit();
+
     QString Title() const { return m_title; }
     void SetTitle(const QString& title) { m_title = title; }
 

@@ -22,6 +22,7 @@
 // Usage (needs an X display, e.g. tests/support/desktop-session.sh):
 //   client_bench [SECONDS per phase, default 30]
 #include "app/Demo2Client.h"
+#include "platform/toolkit/Application.h"
 #include "platform/toolkit/TComboBox.h"
 #include "platform/toolkit/TImage.h"
 #include "tests/support/AlsaRoute.h"
@@ -322,6 +323,7 @@ int RunClient(const QString& directoryUrl, int seconds)
 int main(int argc, char** argv)
 {
     if (argc > 1 && QByteArray(argv[1]) == "--client") {
+        platform::Application::PrepareToolkit(); // as the program does
         QApplication app(argc, argv);
         return RunClient(QString::fromLocal8Bit(argv[2]), std::atoi(argv[3]));
     }
