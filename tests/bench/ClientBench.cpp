@@ -191,28 +191,6 @@ bool ClickOn(const QString& window, const QString& control, int button = 1)
                     QString::number(at.y()), QStringLiteral("click"), QString::number(button)});
 }
 
-// Where the program's resident memory is: pages of the files it maps (the
-// largest by name) and anonymous memory.
-void PrintResidentBreakdown(qint64 pid)
-{
-    const QMap<QString, std::size_t> kib = testsupport::ResidentByMapping(pid);
-    std::vector<std::pair<std::size_t, QString>> files;
-    std::size_t fileKib = 0, anonymousKib = 0;
-    for (auto it = kib.cbegin(); it != kib.cend(); ++it) {
-        if (it.key().startsWith(QLatin1Char('['))) {
-            anonymousKib += it.value();
-        } else {
-            fileKib += it.value();
-            files.emplace_back(it.value(), it.key());
-        }
-    }
-    std::sort(files.begin(), files.end(), std::greater<>());
-    std::printf("program RSS playing by mapping: files %.1f MiB, anonymous %.1f MiB (heap %.1f)\n", fileKib / 1024.0,
-                anonymousKib / 1024.0, kib.value(QStringLiteral("[heap]")) / 1024.0);
-    for (std::size_t i = 0; i < std::min<std::size_t>(files.size(), 12); ++i)
-        std::printf("  %6.2f MiB  %s\n", files[i].first / 1024.0, qPrintable(files[i].second));
-}
-
 int MeasureProgram(const testsupport::StationProcess& station, int seconds)
 {
     QTemporaryDir dir;
@@ -262,7 +240,7 @@ int MeasureProgram(const testsupport::StationProcess& station, int seconds)
     std::printf("program CPU playing, shown:  %5.2f %% of one core   (target <= 0.5 %%)\n", playing);
     std::printf("program RSS idle:            %5.1f MiB\n", idleMiB);
     std::printf("program RSS playing:         %5.1f MiB   (target <= 30 MiB)\n", playingMiB);
-    PrintResidentBreakdown(pid);
+    testsupport::PrintResidentByMapping("program RSS playing", pid);
     std::fflush(stdout);
     client.terminate();
     if (!client.waitForFinished(10000))

@@ -4,13 +4,15 @@
 // pace), and two strips of the ticker's size repainted every 100 ms (its step).
 // Each phase prints this process's CPU share of one core, beside the client's
 // own target, so client_bench's figures can be read against what is left when
-// the client's work is taken away.
+// the client's work is taken away. At the end it prints its resident memory,
+// with a line of text shown so that fonts are loaded, as the client's is.
 //
 // Usage (needs an X display, e.g. tests/support/desktop-session.sh):
 //   repaint_floor_bench [SECONDS per phase, default 20]
 #include "tests/support/Vitals.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QPainter>
 #include <QPixmap>
 #include <QTimer>
@@ -65,6 +67,8 @@ int main(int argc, char** argv)
     Strip name(&window), info(&window);
     name.setGeometry(16, 48, 265, 13);
     info.setGeometry(16, 64, 265, 13);
+    QLabel status(QStringLiteral("Status: Received 3.06 KB/s"), &window);
+    status.setGeometry(16, 170, 265, 16);
     QTimer meter, scroll;
     meter.setInterval(50);
     scroll.setInterval(100);
@@ -81,5 +85,8 @@ int main(int argc, char** argv)
     scroll.start();
     std::printf("and two strips every 100 ms:  %5.2f %% of one core   (client's target <= 0.5 %%)\n",
                 testsupport::CpuShare(seconds));
+    std::printf("RSS:                          %5.1f MiB   (client's target <= 30 MiB)\n",
+                double(testsupport::ResidentKib()) / 1024.0);
+    testsupport::PrintResidentByMapping("RSS");
     return 0;
 }

@@ -17,11 +17,14 @@
 #include <QEventLoop>
 #include <QString>
 #include <algorithm>
+#include <cstdio>
 #include <atomic>
 #include <chrono>
 #include <ctime>
 #include <memory>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace testsupport {
 
@@ -58,6 +61,28 @@ inline QMap<QString, std::size_t> ResidentByMapping(qint64 pid = 0)
             kib[mapping] += fields[1].toULong();
     }
     return kib;
+}
+
+// Prints where a process's resident memory is: pages of the files it maps
+// (the largest by name) and anonymous memory.
+inline void PrintResidentByMapping(const char* what, qint64 pid = 0)
+{
+    const QMap<QString, std::size_t> kib = ResidentByMapping(pid);
+    std::vector<std::pair<std::size_t, QString>> files;
+    std::size_t fileKib = 0, anonymousKib = 0;
+    for (auto it = kib.cbegin(); it != kib.cend(); ++it) {
+        if (it.key().startsWith(QLatin1Char('['))) {
+            anonymousKib += it.value();
+        } else {
+            fileKib += it.value();
+            files.emplace_back(it.value(), it.key());
+        }
+    }
+    std::sort(files.begin(), files.end(), std::greater<>());
+    std::printf("%s by mapping: files %.1f MiB, anonymous %.1f MiB (heap %.1f)\n", what, fileKib / 1024.0,
+                anonymousKib / 1024.0, kib.value(QStringLiteral("[heap]")) / 1024.0);
+    for (std::size_t i = 0; i < std::min<std::size_t>(files.size(), 12); ++i)
+        std::printf("  %6.2f MiB  %s\n", files[i].first / 1024.0, qPrintable(files[i].second));
 }
 
 // CPU time of this process so far, every thread included, in seconds.
