@@ -1,7 +1,8 @@
 // What Qt itself costs for the wake-ups and repaints the client's shown window
 // has at the least, with none of the client's code: a 444 x 200 window with a
 // picture beneath, a tick every 50 ms that does nothing (the level meter's
-// pace), and two strips of the ticker's size repainted every 100 ms (its step).
+// pace), and two strips of the ticker's size repainted every 100 ms (its step),
+// with the toolkit settings the program makes (Application::PrepareToolkit).
 // Each phase prints this process's CPU share of one core, beside the client's
 // own target, so client_bench's figures can be read against what is left when
 // the client's work is taken away. At the end it prints its resident memory,
@@ -9,6 +10,7 @@
 //
 // Usage (needs an X display, e.g. tests/support/desktop-session.sh):
 //   repaint_floor_bench [SECONDS per phase, default 20]
+#include "platform/toolkit/Application.h"
 #include "tests/support/Vitals.h"
 
 #include <QApplication>
@@ -59,6 +61,7 @@ private:
 
 int main(int argc, char** argv)
 {
+    platform::Application::PrepareToolkit(); // as the program does
     QApplication app(argc, argv);
     const int seconds = argc > 1 ? std::atoi(argv[1]) : 20;
     Skin window;

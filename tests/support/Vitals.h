@@ -41,7 +41,8 @@ inline std::size_t ResidentKib(qint64 pid = 0)
 }
 
 // Resident memory of a process by what it maps, in KiB: a file's pages
-// under the file's name, the rest as "[heap]", "[stack]" or "[anonymous]".
+// under the file's name, the rest under a name in brackets ("[heap]",
+// "[stack]", "[shared memory]", "[anonymous]").
 inline QMap<QString, std::size_t> ResidentByMapping(qint64 pid = 0)
 {
     QFile smaps(pid ? QStringLiteral("/proc/%1/smaps").arg(pid) : QStringLiteral("/proc/self/smaps"));
@@ -53,10 +54,14 @@ inline QMap<QString, std::size_t> ResidentByMapping(qint64 pid = 0)
         const QList<QByteArray> fields = line.simplified().split(' ');
         if (fields.size() >= 5 && fields[0].contains('-') && !fields[0].endsWith(':')) {
             // A mapping's first line: address range, permissions, offset, device, inode[, name].
+            // Shared memory (an X image, say) has a path but is no file's pages.
             const QString name = fields.size() > 5 ? QString::fromLocal8Bit(fields[5]) : QString();
-            mapping = name.startsWith(QLatin1Char('/')) ? QFileInfo(name).fileName()
-                      : name.isEmpty()                 ? QStringLiteral("[anonymous]")
-                                                       : name;
+            if (name.startsWith(QLatin1String("/memfd:")) || name.startsWith(QLatin1String("/SYSV")))
+                mapping = QStringLiteral("[shared memory]");
+            else if (name.startsWith(QLatin1Char('/')))
+                mapping = QFileInfo(name).fileName();
+            else
+                mapping = name.isEmpty() ? QStringLiteral("[anonymous]") : name;
         } else if (fields.size() >= 2 && fields[0] == "Rss:")
             kib[mapping] += fields[1].toULong();
     }
