@@ -27,10 +27,11 @@ Application& Application::Instance()
 void Application::PrepareToolkit()
 {
     // The window is small and what changes in it is a strip of text and two
-    // bars. Through a shared-memory image each repaint waits for the X
-    // server to be done with the last one, a round trip that costs more than
-    // sending the few kilobytes over the connection. Only X reads this, and
-    // a user's own setting stays.
+    // bars. Through a shared-memory image Qt waits, before each repaint, for
+    // the X server to be done with the last one: a round trip ten times a
+    // second that costs more than sending the few kilobytes over the
+    // connection. Only Qt's X platform reads this, and only whether it is
+    // set, so a value the user gave is left alone.
     if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM"))
         qputenv("QT_XCB_NO_MITSHM", "1");
 }

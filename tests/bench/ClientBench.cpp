@@ -15,9 +15,9 @@
 //
 // Then the program as a user starts it: its own binary (copied beside a
 // Server.ini of its own), Play clicked with xdotool. Its CPU share and RSS
-// while playing shown carry nothing of the bench (QtTest, QtNetwork and their
-// libraries are in the first client's RSS, about 1.5 MiB); it has no tray
-// here, so it is not measured hidden.
+// (also by mapping) while playing shown carry nothing of the bench (QtTest,
+// QtNetwork and their libraries are in the first client's RSS, about
+// 1.5 MiB); it has no tray here, so it is not measured hidden.
 //
 // Usage (needs an X display, e.g. tests/support/desktop-session.sh):
 //   client_bench [SECONDS per phase, default 30]
@@ -44,13 +44,11 @@
 #include <QTimer>
 #include <QWindow>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <vector>
 
 #include <unistd.h>
 
