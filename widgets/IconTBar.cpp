@@ -2,11 +2,13 @@
 // shell answers through the receiver's notification window.
 #include "widgets/IconTBar.h"
 
+#include "platform/toolkit/FileIconEngine.h"
 #include "platform/toolkit/TextCodec.h"
 
 #include <QFile>
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string>
 
 using namespace platform;
@@ -25,13 +27,16 @@ TShellCalls TShellCalls::Platform()
 
 QIcon LoadApplicationIcon()
 {
-    QIcon icon;
+    auto engine = std::make_unique<platform::FileIconEngine>();
+    bool any = false;
     for (const int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
         const QString path = QStringLiteral(":/app/icons/hicolor/%1x%1/apps/sendolin.png").arg(size);
-        if (QFile::exists(path))
-            icon.addFile(path, QSize(size, size));
+        if (QFile::exists(path)) {
+            engine->AddFile(path, QSize(size, size));
+            any = true;
+        }
     }
-    return icon;
+    return any ? QIcon(engine.release()) : QIcon();
 }
 
 // ---------------------------------------------------------------------------

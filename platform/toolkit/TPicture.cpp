@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QImageReader>
 
 namespace platform {
 
@@ -12,18 +13,28 @@ QString TPicture::DoubleSizePath(const QString& path)
     return file.dir().filePath(file.completeBaseName() + QStringLiteral("@2x.png"));
 }
 
+QPixmap TPicture::ReadFile(const QString& path)
+{
+    QImageReader reader(path, QFileInfo(path).suffix().toLatin1());
+    reader.setAutoDetectImageFormat(false);
+    QPixmap picture = QPixmap::fromImageReader(&reader);
+    if (picture.isNull())
+        picture.load(path);
+    return picture;
+}
+
 QString TPicture::Load(const QString& path)
 {
-    QPixmap bitmap;
-    if (!bitmap.load(path))
+    const QPixmap bitmap = ReadFile(path);
+    if (bitmap.isNull())
         return QStringLiteral("cannot load picture %1").arg(path);
     m_bitmap = bitmap;
     m_double = QPixmap();
     const QString doublePath = DoubleSizePath(path);
     if (!QFileInfo::exists(doublePath))
         return QString();
-    QPixmap doubleSize;
-    if (!doubleSize.load(doublePath))
+    const QPixmap doubleSize = ReadFile(doublePath);
+    if (doubleSize.isNull())
         return QStringLiteral("cannot load picture %1").arg(doublePath);
     if (!SetDoubleSize(doubleSize))
         return QStringLiteral("%1 is %2 × %3, not twice the size of %4")

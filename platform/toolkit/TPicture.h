@@ -23,6 +23,12 @@ public:
     // Loads an image file; a file "NAME@2x.png" beside "NAME.ext" becomes its
     // double-size drawing. Returns an empty text on success, else the fault.
     QString Load(const QString& path);
+    // Reads a picture file, or gives a null pixmap. Qt's own reader for the
+    // file's suffix comes first (BMP and PNG, as a skin has them): told to
+    // find the reader itself, Qt would load every image plugin installed to
+    // ask each whether it reads the format. A file whose contents are not
+    // what its suffix says is still read, the long way.
+    static QPixmap ReadFile(const QString& path);
     // Sets the double-size drawing; it must be exactly twice the bitmap's size.
     bool SetDoubleSize(const QPixmap& doubleSize);
 

@@ -10,9 +10,12 @@
 #include "platform/toolkit/TProgressBar.h"
 #include "tests/support/EventLoop.h"
 #include "tests/support/MainWindowHarness.h"
+#include "widgets/IconTBar.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+#include <QIcon>
 #include <QHelpEvent>
 #include <QMouseEvent>
 #include <QTcpServer>
@@ -241,6 +244,26 @@ TEST(SkinnedWindow, TheCaptionShowsItsTooltipOnHover)
     EXPECT_EQ(QToolTip::text(), QString::fromUtf8("Klicken Sie hier um die Einstellungen zu kommen"));
     EXPECT_TRUE(form.testAttribute(Qt::WA_AlwaysShowToolTips)) << "an inactive tool window would show no tip";
     QToolTip::hideText();
+}
+
+TEST(SkinnedWindow, TheSkinAndTheApplicationIconAreReadWithoutQtsImagePlugins)
+{
+    // Each plugin installed would otherwise be loaded, with the libraries it
+    // links, only to be asked whether it reads BMP or PNG.
+    const auto pluginMapped = [] {
+        QFile maps(QStringLiteral("/proc/self/maps"));
+        return maps.open(QIODevice::ReadOnly) && maps.readAll().contains("/imageformats/");
+    };
+    if (pluginMapped())
+        GTEST_SKIP() << "an earlier test in this process loaded an image plugin";
+    MainWindowHarness h;
+    TfmMain& form = h.Create();
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    const QIcon icon = LoadApplicationIcon();
+    EXPECT_FALSE(icon.pixmap(QSize(22, 22), 1.0).isNull());
+    EXPECT_FALSE(icon.pixmap(QSize(256, 256), 1.0).isNull());
+    EXPECT_FALSE(pluginMapped());
 }
 
 struct Place {

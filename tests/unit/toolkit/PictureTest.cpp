@@ -100,4 +100,10 @@ TEST_F(PictureFiles, ADoubleSizeFileOfTheWrongSizeOrNoPictureIsRefusedWithItsLin
     }
 }
 
+TEST_F(PictureFiles, APictureWhoseContentsAreNotWhatItsNameSaysStillLoads)
+{
+    ASSERT_TRUE(Filled({10, 9}, Qt::red).save(Path("face.bmp"), "PNG"));
+    EXPECT_TRUE(SameFill(Read()->findChild<platform::TImage*>("I")->Picture().Bitmap(), Qt::red));
+}
+
 } // namespace
