@@ -28,15 +28,12 @@ TShellCalls TShellCalls::Platform()
 QIcon LoadApplicationIcon()
 {
     auto engine = std::make_unique<platform::FileIconEngine>();
-    bool any = false;
     for (const int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
         const QString path = QStringLiteral(":/app/icons/hicolor/%1x%1/apps/sendolin.png").arg(size);
-        if (QFile::exists(path)) {
+        if (QFile::exists(path))
             engine->AddFile(path, QSize(size, size));
-            any = true;
-        }
     }
-    return any ? QIcon(engine.release()) : QIcon();
+    return engine->isNull() ? QIcon() : QIcon(engine.release());
 }
 
 // ---------------------------------------------------------------------------

@@ -21,6 +21,7 @@ namespace platform {
 class FileIconEngine : public QIconEngine {
 public:
     // A picture file of this size; read with TPicture::ReadFile when needed.
+    // Files are added before the engine goes into a QIcon: copies share them.
     void AddFile(const QString& path, QSize size);
 
     // The picture of the smallest file at least this large (else the
