@@ -56,9 +56,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double ResidentMiB()
+// VmRSS of a process, this one by default.
+double ResidentMiB(qint64 pid = 0)
 {
-    return double(testsupport::ResidentKib()) / 1024.0;
+    return double(testsupport::ResidentKib(pid)) / 1024.0;
 }
 
 long long Nanoseconds(Clock::time_point t)
@@ -149,11 +150,6 @@ double ProcessCpuSeconds(qint64 pid)
             ticks += std::stoull(field);
     }
     return double(ticks) / double(sysconf(_SC_CLK_TCK));
-}
-
-double ResidentMiB(qint64 pid)
-{
-    return double(testsupport::ResidentKib(pid)) / 1024.0;
 }
 
 // The centre of a control in the window's layout, in window coordinates.

@@ -84,9 +84,4 @@ TEST_F(FileIcon, ADisabledIconLooksAsTheStyleShowsDisabledPictures)
     EXPECT_NE(Centre(disabled), Centre(normal));
 }
 
-TEST(FileIconEmpty, AnIconWithoutFilesIsNull)
-{
-    EXPECT_TRUE(QIcon(new platform::FileIconEngine).isNull());
-}
-
 } // namespace
