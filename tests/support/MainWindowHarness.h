@@ -17,6 +17,7 @@
 #pragma once
 
 #include "app/Demo2Client.h"
+#include "net/WSocket.h"
 #include "platform/toolkit/Application.h"
 #include "platform/toolkit/Dialogs.h"
 #include "tests/support/AlsaRoute.h"
@@ -84,6 +85,15 @@ public:
     {
         form = std::make_unique<TfmMain>(dir.path());
         return *form;
+    }
+
+    // Whether the directory has answered `queries` requests and the window has
+    // closed the last one. Until then its list rebuild is still to come (and
+    // clears what a test added), and a new query, such as the one every
+    // disconnect makes, takes the error path that ends the program.
+    bool QueriesDone(qsizetype queries) const
+    {
+        return directory.requests.size() == queries && form->HTTPWSocket->State() == net::TCustomWSocket::wsClosed;
     }
 
     AlsaRoute audio{AlsaRoute::Null};

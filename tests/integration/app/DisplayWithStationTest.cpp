@@ -26,6 +26,7 @@ TEST(DisplayWithStation, NameAndInfoScrollCounterRunsWhileConnectedAndKeepsItsVa
     MainWindowHarness h;
     TfmMain& form = h.Create();
     form.show();
+    ASSERT_TRUE(WaitUntil([&] { return h.QueriesDone(1); })) << "the first directory query did not end";
     h.inputAnswers.push_back({true, QStringLiteral("127.0.0.1:%1").arg(station.StreamPort())});
     form.Label3DblClick(form.Label3);
     form.Image2DblClick(form.Image2);

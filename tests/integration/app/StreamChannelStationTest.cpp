@@ -25,6 +25,7 @@ TEST(StreamChannelStation, PlayReceivesStationHeaderAndCountsAudioUntilStop)
     MainWindowHarness h;
     TfmMain& form = h.Create();
     form.show();
+    ASSERT_TRUE(WaitUntil([&] { return h.QueriesDone(1); })) << "the first directory query did not end";
     h.inputAnswers.push_back({true, QStringLiteral("localhost:%1").arg(station.StreamPort())});
     form.Image2DblClick(form.Image2);
     form.Adressliste->setCurrentIndex(0);

@@ -56,6 +56,7 @@ protected:
     {
         form = &h.Create();
         form->show();
+        ASSERT_TRUE(WaitUntil([&] { return h.QueriesDone(1); })) << "the first directory query did not end";
         RecordStatuses();
     }
 

@@ -4,7 +4,6 @@
 // of hiding, and the window keeps its taskbar entry. The way back through the
 // icon, and its removal at close, through the shell.
 #include "app/Demo2Client.h"
-#include "net/WSocket.h"
 #include "platform/shell/ShellAPI.h"
 #include "platform/toolkit/TBitBtn.h"
 #include "platform/toolkit/TTimer.h"
@@ -71,9 +70,7 @@ TEST(NotificationIcon, ShowingAgainAddsNoSecondIconAndClosingRemovesIt)
     form.show();
     // Shown again while its first query is still open, the window would end
     // the program with the directory error, as a tick during a query does.
-    ASSERT_TRUE(WaitUntil([&] {
-        return h.directory.requests.size() == 1 && form.HTTPWSocket->State() == net::TCustomWSocket::wsClosed;
-    }));
+    ASSERT_TRUE(WaitUntil([&] { return h.QueriesDone(1); }));
     form.hide();
     // A click on the icon shows the window, which runs its show steps again:
     // a directory query, but no second icon.

@@ -52,6 +52,7 @@ protected:
         ASSERT_TRUE(station.listen(QHostAddress::LocalHost, 0));
         form = &h.Create();
         form->show();
+        ASSERT_TRUE(WaitUntil([&] { return h.QueriesDone(1); })) << "the first directory query did not end";
         form->Label3DblClick(form->Label3);
         h.inputAnswers.push_back({true, QStringLiteral("127.0.0.1:%1").arg(station.serverPort())});
         form->Image2DblClick(form->Image2);
