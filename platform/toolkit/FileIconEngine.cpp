@@ -14,7 +14,7 @@ namespace platform {
 
 void FileIconEngine::AddFile(const QString& path, QSize size)
 {
-    m_files->push_back({size, path, QPixmap()});
+    m_files->push_back({size, path, std::nullopt});
     std::stable_sort(m_files->begin(), m_files->end(), [](const File& a, const File& b) {
         return qint64(a.size.width()) * a.size.height() < qint64(b.size.width()) * b.size.height();
     });
@@ -35,9 +35,9 @@ QPixmap FileIconEngine::pixmap(const QSize& size, QIcon::Mode mode, QIcon::State
     File* file = Serving(size);
     if (!file || size.isEmpty())
         return QPixmap();
-    if (file->picture.isNull())
+    if (!file->picture)
         file->picture = TPicture::ReadFile(file->path);
-    QPixmap shown = file->picture;
+    QPixmap shown = *file->picture;
     if (!shown.isNull() && (shown.width() > size.width() || shown.height() > size.height()))
         shown = shown.scaled(size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
     if (mode != QIcon::Normal && !shown.isNull()) {

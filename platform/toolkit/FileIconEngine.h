@@ -14,6 +14,7 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace platform {
@@ -38,7 +39,7 @@ private:
     struct File {
         QSize size;
         QString path;
-        QPixmap picture; // null until first asked for
+        std::optional<QPixmap> picture; // read once, when first asked for; null if unreadable
     };
     File* Serving(QSize size) const;
 

@@ -17,9 +17,9 @@
 #include <QEventLoop>
 #include <QString>
 #include <algorithm>
-#include <cstdio>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <memory>
 #include <thread>
