@@ -16,13 +16,24 @@ struct AudioFrame {
     double seconds = 0;
 };
 
-// The station's output format; MP3 sources must match it, generated and WAV
-// sources are encoded to it.
+// The station's output format: MPEG audio already in it is relayed frame for
+// frame, anything else is encoded to it. With copyBitrate, any MPEG audio is
+// relayed as it comes and the stream's format is the upstream's own.
 struct StationFormat {
     int sampleRate = 11025;
     int channels = 2;
     int bitrateKbps = 24;
+    bool copyBitrate = false;
 };
+
+// How a source plays what it is given, beside the format.
+struct SourceSettings {
+    bool shuffle = false; // folders and playlists in a random order, new at each round
+};
+
+// Empty when Layer III can carry the format (its sample rates, 1 or 2 channels,
+// a bitrate of the rate's MPEG version); else what is wrong, for the user.
+std::string FormatProblem(const StationFormat& format);
 
 class AudioSource {
 public:
@@ -39,6 +50,7 @@ public:
 // Builds the source named on the command line: "tone", "melody", or a path
 // ending in .mp3, .m3u or .wav. Throws std::runtime_error with a message fit
 // for the user when the source cannot be used.
-std::unique_ptr<AudioSource> MakeSource(const std::string& name, const StationFormat& format);
+std::unique_ptr<AudioSource> MakeSource(const std::string& name, const StationFormat& format,
+                                        const SourceSettings& settings = {});
 
 } // namespace station

@@ -2,6 +2,7 @@
 
 #include "Mp3FileSource.h"
 
+#include <algorithm>
 #include <cctype>
 #include <stdexcept>
 
@@ -63,7 +64,32 @@ AudioFrame EncodedSource::Next()
     return {std::make_shared<const std::string>(std::move(frame->bytes)), frame->header.Seconds()};
 }
 
-std::unique_ptr<AudioSource> MakeSource(const std::string& name, const StationFormat& format)
+std::string FormatProblem(const StationFormat& format)
+{
+    // MPEG-1 at 32, 44.1 and 48 kHz; MPEG-2 at half those, MPEG-2.5 at a quarter.
+    static constexpr int mpeg1[] = {32000, 44100, 48000};
+    const bool isMpeg1 = std::find(std::begin(mpeg1), std::end(mpeg1), format.sampleRate) != std::end(mpeg1);
+    const bool isLower = std::any_of(std::begin(mpeg1), std::end(mpeg1), [&](int r) {
+        return format.sampleRate * 2 == r || format.sampleRate * 4 == r;
+    });
+    if (!isMpeg1 && !isLower)
+        return "rate " + std::to_string(format.sampleRate)
+               + " Hz is not an MPEG Layer III rate (8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000)";
+    if (format.channels != 1 && format.channels != 2)
+        return "channels must be 1 or 2";
+    if (format.copyBitrate)
+        return {};
+    static constexpr int mpeg1Rates[] = {32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
+    static constexpr int lowerRates[] = {8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160};
+    const auto* first = isMpeg1 ? std::begin(mpeg1Rates) : std::begin(lowerRates);
+    const auto* last = isMpeg1 ? std::end(mpeg1Rates) : std::end(lowerRates);
+    if (std::find(first, last, format.bitrateKbps) == last)
+        return std::to_string(format.bitrateKbps) + " kbit/s is not a Layer III bitrate at "
+               + std::to_string(format.sampleRate) + " Hz (" + (isMpeg1 ? "32 to 320" : "8 to 160") + ")";
+    return {};
+}
+
+std::unique_ptr<AudioSource> MakeSource(const std::string& name, const StationFormat& format, const SourceSettings&)
 {
     auto endsWith = [&](std::string_view suffix) {
         if (name.size() <= suffix.size())
