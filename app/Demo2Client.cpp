@@ -9,6 +9,7 @@
 
 #include "audio/AudioClasses.h"
 #include "net/WSocket.h"
+#include "platform/mpris/MprisService.h"
 #include "platform/shell/ShellAPI.h"
 #include "platform/toolkit/Application.h"
 #include "platform/toolkit/ComponentRegistry.h"
@@ -57,6 +58,11 @@ TfmMain::TfmMain(const QString& executableDir, QWidget* parent)
     FormReader::ReadFile(*this, FormPath());
     BindComponents();
     BindHandlers();
+    // The form has no caption of its own (its title is drawn on the strip),
+    // so taskbars and window lists name it as the strip does.
+    if (windowTitle().isEmpty())
+        setWindowTitle(Label2->Caption());
+    setWindowIcon(LoadApplicationIcon());
     UpdateScrollPause();
     FormCreate(this);
 }
@@ -707,6 +713,7 @@ void TfmMain::CSocketConnect(QObject*, TCustomWinSocket* Socket)
     Zeit->SetRunMode(TCasseteContador::rmRealTime);
     VUTimer->SetEnabled(true);
     ShowStatus(QStringLiteral("Connected"));
+    MediaPlaybackChanged(true);
     // The greeting goes out once; 0 means "not connected yet", anything else
     // (the bytes sent, or -1) ends the wait.
     while (Socket->SendString(kStreamGreeting) == 0)
@@ -761,6 +768,7 @@ void TfmMain::CSocketDisconnect(QObject*, TCustomWinSocket*)
     Ledmeter1->SetPosition(0);
     Ledmeter2->SetPosition(0);
     ShowStatus(QStringLiteral("Disconnected"));
+    MediaPlaybackChanged(false);
 }
 
 void TfmMain::ShowStationName()
@@ -771,6 +779,7 @@ void TfmMain::ShowStationName()
     Radioname->SetIntervall(100);
     Radioname->SetOriginalCaption(FromWin1252(std::string_view(reinterpret_cast<const char*>(name + 1), name[0])));
     Radioname->StartScroll();
+    PublishNowPlaying();
 }
 
 void TfmMain::CSocketError(QObject*, TCustomWinSocket*, TErrorEvent, int& ErrorCode)
@@ -778,6 +787,7 @@ void TfmMain::CSocketError(QObject*, TCustomWinSocket*, TErrorEvent, int& ErrorC
     btnconnect->setEnabled(true);
     ShowStatus(QStringLiteral("Error: %1").arg(ErrorCode));
     ErrorCode = 0;
+    MediaPlaybackChanged(false); // no audio comes after an error, closed or not
 }
 
 void TfmMain::CountReceived(int Bytes)
@@ -999,9 +1009,67 @@ void TfmMain::ISocketRead(QObject*, TCustomWinSocket* Socket)
     Info->SetIntervall(100);
     Info->SetOriginalCaption(FromWin1252(text));
     Info->StartScroll();
+    PublishNowPlaying();
 }
 
 void TfmMain::ISocketError(QObject*, TCustomWinSocket*, TErrorEvent, int& ErrorCode)
 {
     ErrorCode = 0;
+}
+
+// ---------------------------------------------------------------------------
+// Desktop media controls: glue between the MPRIS service and the controls.
+// ---------------------------------------------------------------------------
+
+void TfmMain::AttachMediaControls(MprisService& media)
+{
+    m_media = &media;
+    media.OnPlay = [this] { MediaPlay(); };
+    media.OnStop = [this] { MediaStop(); };
+    media.OnRaise = [this] { PhantomDoppelKlick(IconTaskBar); };
+    media.OnQuit = [this] { LEDButton2Click(LEDButton2); };
+    MediaPlaybackChanged(CSocket->WinSocket() && CSocket->WinSocket()->IsConnected());
+    PublishNowPlaying();
+}
+
+void TfmMain::MediaPlay()
+{
+    // A press, the click and the release, as the mouse gives them, so the
+    // button shows what a click leaves it at; a disabled one takes no press.
+    if (!btnconnect->isEnabled())
+        return;
+    btnconnectMouseDown(btnconnect, Qt::LeftButton, Qt::NoModifier, 0, 0);
+    try {
+        btnConnectClick(btnconnect);
+    } catch (...) {
+        btnconnectMouseUp(btnconnect, Qt::LeftButton, Qt::NoModifier, 0, 0);
+        throw;
+    }
+    btnconnectMouseUp(btnconnect, Qt::LeftButton, Qt::NoModifier, 0, 0);
+}
+
+void TfmMain::MediaStop()
+{
+    if (!btndisconnect->isEnabled())
+        return;
+    btndisconnectMouseDown(btndisconnect, Qt::LeftButton, Qt::NoModifier, 0, 0);
+    try {
+        btnDisconnectClick(btndisconnect);
+    } catch (...) {
+        btndisconnectMouseUp(btndisconnect, Qt::LeftButton, Qt::NoModifier, 0, 0);
+        throw;
+    }
+    btndisconnectMouseUp(btndisconnect, Qt::LeftButton, Qt::NoModifier, 0, 0);
+}
+
+void TfmMain::MediaPlaybackChanged(bool playing)
+{
+    if (m_media)
+        m_media->SetPlaying(playing);
+}
+
+void TfmMain::PublishNowPlaying()
+{
+    if (m_media)
+        m_media->SetNowPlaying(Info->OriginalCaption(), Radioname->OriginalCaption());
 }

@@ -18,6 +18,7 @@
 #include "wire/StreamRecords.h"
 
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QString>
 #include <array>
 #include <cstdint>
@@ -29,6 +30,7 @@ class TWSocket;
 } // namespace net
 
 namespace platform {
+class MprisService;
 class TBevel;
 class TBitBtn;
 class TComboBox;
@@ -200,6 +202,14 @@ public:
     // Chooses, before the window appears, whether it has a taskbar entry.
     void setVisible(bool visible) override;
 
+    // Desktop media controls: the service follows the stream and the two
+    // display lines from now on, and its requests work the window's own
+    // controls (Play and Stop as if clicked, Raise as the icon's click,
+    // Quit as the exit button). The service must outlive the window.
+    void AttachMediaControls(platform::MprisService& media);
+    void MediaPlay();
+    void MediaStop();
+
 protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
@@ -235,6 +245,10 @@ private:
     void PaceStreamReads();
     // Reads what waits below that mark, at each rate readout.
     void ReadStreamBacklog();
+    // What the media controls show: whether the stream plays, and the info
+    // text with the station's name.
+    void MediaPlaybackChanged(bool playing);
+    void PublishNowPlaying();
 
     // Private state, in declaration order.
     std::int32_t BytesReceived = 0;
@@ -268,4 +282,5 @@ private:
     QElapsedTimer m_hiddenSince; // valid while the display is paused
     std::int32_t m_lastReadoutBytes = 0; // what the last full readout second brought
     int m_streamReadPortion = 1;          // the stream socket's low-water mark
+    QPointer<platform::MprisService> m_media; // null without desktop media controls
 };

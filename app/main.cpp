@@ -1,19 +1,47 @@
-// Program entry: the single-instance guard, then the application object and
-// the main window. The lock lives until main returns, so it is released
-// last; if the process dies, the system releases it.
+// Program entry: the single-instance guard, then the application object, the
+// main window and its desktop media controls. The lock lives until main
+// returns, so it is released last; if the process dies, the system releases
+// it, as the bus does the media controls' name.
 #include "app/Demo2Client.h"
 
+#include "platform/mpris/MprisService.h"
 #include "platform/shell/NamedLock.h"
 #include "platform/toolkit/Application.h"
 #include "platform/toolkit/Dialogs.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QUrl>
 #include <exception>
 #include <memory>
+
+namespace {
+
+// The application icon as a file for the desktop's media controls: the
+// installed one (the program lives in PREFIX/lib/sendolin, its icons under
+// PREFIX/share), else the one in the source tree this program was built from.
+QUrl ApplicationArtwork()
+{
+    const QString installed = QDir(QCoreApplication::applicationDirPath())
+                                  .filePath(QStringLiteral("../../share/icons/hicolor/256x256/apps/sendolin.png"));
+    for (const QString& path : {installed, QStringLiteral(SENDOLIN_SOURCE_ICON)}) {
+        const QFileInfo file(path);
+        if (file.isFile())
+            return QUrl::fromLocalFile(file.canonicalFilePath());
+    }
+    return {};
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
     platform::Application::PrepareToolkit();
+    // The desktop entry's name: the window's class, and the entry a desktop
+    // finds the window's name and icon in.
+    QCoreApplication::setApplicationName(QStringLiteral("sendolin-client"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("sendolin-client"));
     QApplication qtApplication(argc, argv);
 
     const platform::NamedLock singleInstance("KT Sendolin Client");
@@ -26,6 +54,8 @@ int main(int argc, char** argv)
 
     auto& application = platform::Application::Instance();
     application.SetTitle(QStringLiteral("Sendolin Client"));
+    platform::MprisService media; // outlives the window, which reports to it
+    media.SetArtUrl(ApplicationArtwork());
     std::unique_ptr<TfmMain> fmMain;
     try {
         fmMain = std::make_unique<TfmMain>();
@@ -34,5 +64,6 @@ int main(int argc, char** argv)
         application.HandleException(error);
         return 1;
     }
+    fmMain->AttachMediaControls(media);
     return application.Run(*fmMain);
 }
