@@ -70,8 +70,8 @@ void TAnimLabel::StartScroll()
 {
     m_ring.emplace();
     m_ring->text = m_originalCaption + ScrollGap;
-    m_ring->reach = Metrics().maxWidth();
     m_ring->slices.reserve(kKeptSlices);
+    MeasureRing();
     m_caption.clear();
     ShowText(CurrentWindow());
     if (!m_stepTimer) {
@@ -147,7 +147,7 @@ void TAnimLabel::changeEvent(QEvent* event)
         m_metrics.reset();
         if (m_ring) {
             m_ring->slices.clear();
-            m_ring->reach = Metrics().maxWidth();
+            MeasureRing();
         }
         ShowText(CurrentWindow()); // the new advances change how much of it reaches across
     }
@@ -292,16 +292,11 @@ TAnimLabel::Slice& TAnimLabel::SliceAt(qsizetype at)
 
 bool TAnimLabel::SimpleSpan(qsizetype from, qsizetype count)
 {
-    const qsizetype size = m_ring->text.size();
-    count = std::min(count, size);
-    for (qsizetype at = from, left = count; left > 0;) {
-        const Slice& slice = SliceAt(at);
-        if (!slice.simple)
+    const QString& text = m_ring->text;
+    count = std::min(count, text.size());
+    for (qsizetype i = 0; i < count; ++i)
+        if (!StandsAlone(text[(from + i) % text.size()]))
             return false;
-        const qsizetype end = slice.from + qsizetype(slice.starts.size()) - 1;
-        left -= end - at;
-        at = end % size;
-    }
     return true;
 }
 
@@ -312,28 +307,53 @@ qreal TAnimLabel::RingAdvance(qsizetype at)
     return slice.starts[i + 1] - slice.starts[i];
 }
 
-TAnimLabel::Slice TAnimLabel::MakeSlice(qsizetype from) const
+void TAnimLabel::MeasureRing()
 {
-    const QString part = m_ring->text.mid(from, kSliceLength);
-    Slice slice;
-    slice.from = from;
-    slice.simple = std::all_of(part.begin(), part.end(), StandsAlone);
-    if (!slice.simple)
-        return slice;
+    Ring& ring = *m_ring;
+    ring.reach = Metrics().maxWidth();
+    // The line's ascent and descent are those of the fonts its characters
+    // come from: each character the label's font lacks once, laid out with
+    // one it has, measure the whole caption's line.
+    const QRawFont primary = QRawFont::fromFont(font());
+    std::vector<bool> seen(0x10000);
+    QString distinct(1, QLatin1Char('x'));
+    for (const QChar ch : ring.text) {
+        if (seen[ch.unicode()] || distinct.size() >= kMaxWindow)
+            continue;
+        seen[ch.unicode()] = true;
+        if (ch.isSurrogate() || !primary.supportsCharacter(ch))
+            distinct += ch;
+    }
+    QTextLayout layout(distinct, font(), this);
+    const QTextLine line = LayOut(layout);
+    ring.ascent = line.ascent();
+    ring.descent = line.descent();
+}
+
+QTextLine TAnimLabel::LayOut(QTextLayout& layout) const
+{
     // The options QPainter::drawText lays out a single unwrapped line with.
     QTextOption option;
     option.setWrapMode(QTextOption::NoWrap);
     option.setFlags(QTextOption::IncludeTrailingSpaces);
     option.setTextDirection(Qt::LeftToRight);
-    slice.layout = std::make_unique<QTextLayout>(part, font(), this); // at the label's resolution
-    QTextLayout& layout = *slice.layout;
     layout.setTextOption(option);
-    layout.setCacheEnabled(true); // keeps the shaped glyphs for every paint
     layout.beginLayout();
     QTextLine line = layout.createLine();
     line.setLineWidth(0x01000000);
     layout.endLayout();
-    slice.height = line.ascent() + line.descent();
+    return line;
+}
+
+TAnimLabel::Slice TAnimLabel::MakeSlice(qsizetype from) const
+{
+    const QString part = m_ring->text.mid(from, kSliceLength);
+    Slice slice;
+    slice.from = from;
+    slice.layout = std::make_unique<QTextLayout>(part, font(), this); // at the label's resolution
+    slice.layout->setCacheEnabled(true); // keeps the shaped glyphs for every paint
+    const QTextLine line = LayOut(*slice.layout);
+    slice.ascent = line.ascent();
     slice.starts.reserve(std::size_t(part.size()) + 1);
     for (qsizetype i = 0; i <= part.size(); ++i)
         slice.starts.push_back(line.cursorToX(int(i)));
@@ -361,12 +381,10 @@ void TAnimLabel::KeepGlyphs(Slice& slice, const QTextLine& line, qsizetype lengt
     slice.positions.assign(positions.begin(), positions.end());
 }
 
-bool TAnimLabel::PaintsFromRing()
+bool TAnimLabel::PlainLine()
 {
-    if (!m_ring || !isEnabled() || !FixedPitch())
+    if (!m_ring || !isEnabled())
         return false;
-    // Kerning would move a character by its neighbour, and the cuts give
-    // characters other neighbours: fixed pitch only.
     // The pen is the one Fusion draws label text with.
     const QFont& f = font();
     if (f.underline() || f.strikeOut() || f.overline()
@@ -378,7 +396,14 @@ bool TAnimLabel::PaintsFromRing()
         || (textInteractionFlags() & ~Qt::LinksAccessibleByMouse) || indent() > 0 || (indent() < 0 && frameWidth() > 0))
         return false;
     // An auto-sized label as wide as a long caption is left to QLabel.
-    return text().size() <= kMaxWindow && SimpleSpan(m_ring->turn, text().size());
+    return text().size() <= kMaxWindow;
+}
+
+bool TAnimLabel::PaintsFromRing()
+{
+    // Kerning would move a character by its neighbour, and the cuts give
+    // characters other neighbours: fixed pitch only.
+    return PlainLine() && FixedPitch() && SimpleSpan(m_ring->turn, text().size());
 }
 
 void TAnimLabel::paintEvent(QPaintEvent* event)
@@ -398,18 +423,19 @@ void TAnimLabel::paintEvent(QPaintEvent* event)
     };
     std::vector<Piece> pieces;
     const qsizetype size = m_ring->text.size();
-    qreal x = box.x(), height = 0;
+    const qsizetype shown = text().size(); // the window, whose characters are all simple
+    qreal x = box.x();
     qsizetype at = m_ring->turn, placed = 0;
-    while (placed < size && x < right && pieces.size() + 2 < kKeptSlices) {
+    while (placed < shown && x < right && pieces.size() + 2 < kKeptSlices) {
         const Slice& slice = SliceAt(at);
-        const qsizetype to = std::min(slice.from + qsizetype(slice.starts.size()) - 1, at + (size - placed));
+        const qsizetype to = std::min(slice.from + qsizetype(slice.starts.size()) - 1, at + (shown - placed));
         const qreal start = slice.starts[std::size_t(at - slice.from)];
         pieces.push_back({&slice, at, to, x - start});
         x += slice.starts[std::size_t(to - slice.from)] - start;
-        height = std::max(height, slice.height);
         placed += to - at;
         at = to % size;
     }
+    const qreal height = m_ring->ascent + m_ring->descent;
     const qreal top = box.y() + LineTop(alignment(), box.height(), height);
     // The whole caption's width is known only when all of it was placed.
     const qreal width = placed == size ? x - box.x() : std::numeric_limits<qreal>::infinity();
@@ -420,7 +446,8 @@ void TAnimLabel::paintEvent(QPaintEvent* event)
         painter.setClipRect(box, Qt::IntersectClip);
     painter.setPen(QPen(palette().brush(foregroundRole()), painter.pen().widthF()));
     for (const Piece& piece : pieces)
-        DrawCharacters(painter, QPointF(piece.origin, top), *piece.slice, piece.from, piece.to, right);
+        DrawCharacters(painter, QPointF(piece.origin, top + m_ring->ascent - piece.slice->ascent), *piece.slice,
+                       piece.from, piece.to, right);
 }
 
 void TAnimLabel::DrawCharacters(QPainter& painter, QPointF origin, const Slice& slice, qsizetype from, qsizetype to,

@@ -73,16 +73,15 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    // A run of the ring's characters laid out on its own. With characters
-    // that do not join or change direction, in a fixed-pitch font, drawing
-    // the slices side by side gives the pixels of the whole caption laid
-    // out at once, and what a step costs does not grow with the caption.
+    // A run of the ring's characters laid out on its own. Where the
+    // characters shown do not join or change direction, in a fixed-pitch
+    // font, drawing the slices side by side gives the pixels of the whole
+    // caption laid out at once, and a step's cost does not grow with it.
     struct Slice {
         qsizetype from = 0; // the ring index of its first character
-        bool simple = false; // laid out only when simple
         std::unique_ptr<QTextLayout> layout;
         std::vector<qreal> starts; // where each character begins; the last is the width
-        qreal height = 0;
+        qreal ascent = 0; // of its own line, whose baseline is drawn on the ring's
         // The slice's glyphs, one for each character, when it came out so:
         // a piece is then a slice of them, with nothing looked up per paint.
         QRawFont font;
@@ -96,14 +95,22 @@ private:
         QString text;
         qsizetype turn = 0; // characters turned left since StartScroll
         qreal reach = 0; // how far a glyph may reach to the left of its start
+        // The whole caption's line: a character of a taller fallback font
+        // anywhere in it lowers the baseline of all of it.
+        qreal ascent = 0;
+        qreal descent = 0;
         std::vector<Slice> slices; // the latest few, laid out as they come into view
         quint64 uses = 0;
     };
     // The slice that holds ring index `at`, laid out when first asked for.
     Slice& SliceAt(qsizetype at);
     Slice MakeSlice(qsizetype from) const;
-    // Whether the `count` characters from ring index `from` on lie in
-    // simple slices, whose layouts then stand for the whole caption's.
+    // Lays out `text` as one line, as QPainter::drawText does.
+    QTextLine LayOut(QTextLayout& layout) const;
+    // The ring's font-dependent measures, for the whole caption.
+    void MeasureRing();
+    // Whether the `count` characters from ring index `from` on are simple,
+    // so that the slices' layouts stand for the whole caption's there.
     bool SimpleSpan(qsizetype from, qsizetype count);
     // The width the ring's character at `at` takes, by its slice's layout.
     qreal RingAdvance(qsizetype at);
@@ -112,7 +119,8 @@ private:
     static void KeepGlyphs(Slice& slice, const QTextLine& line, qsizetype length);
 
     // Whether the label paints as QLabel's plain one-line text path does,
-    // from the ring's slices.
+    // and whether it may then draw the ring's slices itself.
+    bool PlainLine();
     bool PaintsFromRing();
     void Turn(qsizetype characters);
     // The caption's beginning that reaches past the label's right edge:
