@@ -17,7 +17,13 @@ TLabel::TLabel(QWidget* parent) : QLabel(parent)
 
 void TLabel::SetCaption(const QString& caption)
 {
-    setText(caption);
+    m_caption = caption;
+    ShowText(caption);
+}
+
+void TLabel::ShowText(const QString& shown)
+{
+    setText(shown);
     FitText();
 }
 

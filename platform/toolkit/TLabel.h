@@ -4,6 +4,9 @@
 // takes its new caption at once but works out its size only when it is shown
 // again: laying out the text is most of what a caption change costs. Like every
 // enabled control it keeps the clicks on it (OnClick/OnDblClick when assigned).
+// The label keeps its caption itself, apart from the text QLabel shows: a
+// subclass may keep a long caption its own way and hand QLabel (its paint,
+// size hints and accessibility) only the part that can show.
 #pragma once
 
 #include <QLabel>
@@ -22,8 +25,8 @@ class TLabel : public QLabel {
 public:
     Q_INVOKABLE explicit TLabel(QWidget* parent = nullptr);
 
-    QString Caption() const { return text(); }
-    void SetCaption(const QString& caption);
+    virtual QString Caption() const { return m_caption; }
+    virtual void SetCaption(const QString& caption);
 
     bool AutoSize() const { return m_autoSize; }
     void SetAutoSize(bool autoSize);
@@ -35,6 +38,9 @@ public:
     std::function<void(QObject* Sender)> OnDblClick;
 
 protected:
+    // What QLabel draws and reads out for the caption.
+    void ShowText(const QString& shown);
+
     void changeEvent(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -44,6 +50,7 @@ protected:
 private:
     void FitText();
 
+    QString m_caption;
     bool m_autoSize = true;
     bool m_shownBefore = false;
     bool m_fitPending = false;

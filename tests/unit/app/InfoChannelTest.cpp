@@ -1,6 +1,7 @@
 // The info channel and the display against a scripted peer on 127.0.0.1:
 // greeting bytes, how waiting text becomes the info line, swallowed errors,
-// and the station name and counter driven by the stream channel.
+// the window under a flood of long texts, and the station name and counter
+// driven by the stream channel.
 #include "app/Demo2Client.h"
 #include "platform/toolkit/TComboBox.h"
 #include "platform/toolkit/TImage.h"
@@ -9,10 +10,15 @@
 #include "tests/support/EventLoop.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/MainWindowHarness.h"
+#include "tests/support/Vitals.h"
 #include "wire/StreamRecords.h"
 
+#include <QElapsedTimer>
+#include <chrono>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <thread>
 
 using testsupport::LoopbackPeer;
 using testsupport::LoopbackServer;
@@ -149,6 +155,72 @@ TEST(InfoChannel, ErrorsAreSwallowedWithoutTouchingStatusButtonsOrText)
     EXPECT_EQ(form.Info->OriginalCaption(), "alt");
     EXPECT_TRUE(h.errors.empty()) << "an info channel error reached the error box";
     EXPECT_TRUE(h.messages.empty());
+}
+
+// However long the texts and however fast they come, the ticker's cost must
+// not grow with them: the window keeps answering, and Stop and closing stay
+// quick. Texts of printable ASCII scroll from the label's kept glyphs; all
+// bytes of the code page (controls, soft hyphen, undefined bytes) are left
+// to QLabel, which must get no more of them than it can show.
+TEST(InfoChannel, LongTextsNeverKeepTheWindowFromAnsweringStopOrClosing)
+{
+    const auto letters = [](std::size_t i) { return i % 7 == 6 ? ' ' : char('a' + i % 26); };
+    const auto codePage = [](std::size_t i) { return char(0x20 + i % 0xE0); };
+    const struct {
+        std::size_t size;
+        int texts; // one a second
+        char (*fill)(std::size_t);
+        bool close; // ended by closing the window rather than Stop
+    } cases[] = {
+        {1 << 10, 1, +letters, false},
+        {64 << 10, 1, +codePage, false},
+        {1 << 20, 1, +letters, true}, // arrives in many reads, each a new text
+        {64 << 10, 3, +letters, false},
+        {1 << 20, 2, +codePage, true},
+    };
+    for (const auto& c : cases) {
+        const std::string what = std::to_string(c.size >> 10) + " KiB x" + std::to_string(c.texts);
+        MainWindowHarness h;
+        TfmMain& form = h.Create();
+        form.show();
+        LoopbackServer server;
+        PlayingStation station = Play(h, server);
+        std::string text(c.size, ' ');
+        for (std::size_t i = 0; i < c.size; ++i)
+            text[i] = c.fill(i);
+        const std::string last = "Ende";
+        testsupport::LatencyProbe probe(&form);
+        std::thread peer([&, fd = station.info.Descriptor()] {
+            for (int t = 0; t < c.texts; ++t) {
+                if (t > 0)
+                    std::this_thread::sleep_for(std::chrono::seconds(1));
+                const std::string bytes = t + 1 == c.texts ? text + last : text;
+                for (std::size_t at = 0; at < bytes.size();) {
+                    const ssize_t n = ::send(fd, bytes.data() + at, bytes.size() - at, MSG_NOSIGNAL);
+                    if (n <= 0)
+                        return;
+                    at += std::size_t(n);
+                }
+            }
+        });
+        const bool shown =
+            WaitUntil([&] { return form.Info->OriginalCaption().endsWith(QLatin1String("Ende")); }, 5000 * c.texts);
+        testsupport::Pump(300); // steps of the long text
+        peer.join();
+        probe.Stop();
+        ASSERT_TRUE(shown) << what << ": the last text never showed";
+        EXPECT_LT(probe.WorstMs(), 50.0) << what << ": the window did not answer a posted call meanwhile";
+        EXPECT_GT(probe.Answered(), 0) << what;
+
+        QElapsedTimer clock;
+        clock.start();
+        if (c.close)
+            form.close();
+        else
+            form.btnDisconnectClick(form.btndisconnect);
+        const qint64 took = clock.elapsed();
+        EXPECT_LE(took, c.close ? 1000 : 100) << what << (c.close ? ": closing" : ": Stop") << " took " << took << " ms";
+    }
 }
 
 TEST(StationName, HeaderNameScrollsAsWindows1252AndAnEmptyNameScrollsBlanks)

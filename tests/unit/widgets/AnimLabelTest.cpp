@@ -2,6 +2,7 @@
 #include "tests/support/EventLoop.h"
 #include "widgets/AnimLabel.h"
 
+#include <QAccessible>
 #include <QFontInfo>
 #include <QImage>
 #include <QLabel>
@@ -16,6 +17,18 @@
 namespace {
 
 const QString Gap(10, QLatin1Char(' '));
+
+// A caption of `size` characters: words, and every `every` characters one
+// of `odd` (none when empty).
+QString LongText(qsizetype size, const QString& odd = {}, qsizetype every = 0)
+{
+    const QString words = QStringLiteral("Eine Melodie vom lokalen Sender, 24 kbit/s. ");
+    QString text;
+    text.reserve(size);
+    while (text.size() < size)
+        text += every && text.size() % every == every - 1 ? odd : QString(words[text.size() % words.size()]);
+    return text.first(size);
+}
 
 // The captions a viewer sees for the first `steps` steps after StartScroll.
 QStringList Steps(TAnimLabel& label, int steps)
@@ -225,6 +238,11 @@ TEST(TAnimLabel, EveryStepLooksAsQtsOwnLabelShowingTheTurnedCaption)
         {QStringLiteral("Grüße aus Köln — 100 % Musik"), {265, 22}, Qt::AlignLeft | Qt::AlignVCenter},
         {QStringLiteral("Ende"), {120, 12}, Qt::AlignLeading | Qt::AlignBottom}, // taller text than the box
         {QStringLiteral("Sender \u2605 Stern"), {265, 15}, Qt::AlignLeft | Qt::AlignTop}, // a glyph of another font
+        // Longer than a slice of the layout, across its cuts and the wrap;
+        // a glyph of another font now and then, and words that are left
+        // to QLabel (tabs) far from the beginning.
+        {LongText(560, QStringLiteral("\u2605"), 97), {265, 15}, Qt::AlignLeft | Qt::AlignTop},
+        {LongText(300) + QStringLiteral("Ra\tdio\tMusik ") + LongText(300), {265, 15}, Qt::AlignLeft | Qt::AlignTop},
     };
     for (const auto& c : cases) {
         TAnimLabel ticker;
@@ -250,8 +268,54 @@ TEST(TAnimLabel, EveryStepLooksAsQtsOwnLabelShowingTheTurnedCaption)
             }
             ticker.ScrollStep();
         }
+        for (QLabel* label : {static_cast<QLabel*>(&ticker), &plain})
+            label->resize(c.size.width() + 150, c.size.height()); // more of the caption shows
+        plain.setText(ticker.Caption());
+        EXPECT_EQ(painted(ticker), painted(plain)) << qPrintable(c.text) << ", widened";
         ticker.SetCaption(QStringLiteral("Verbunden")); // no longer the caption turned
         plain.setText(ticker.Caption());
         EXPECT_EQ(painted(ticker), painted(plain)) << qPrintable(c.text) << ", a caption set from outside";
+    }
+}
+
+// QLabel is handed only the beginning of a long caption that reaches across
+// the label: it is what the label lays out to paint and what a screen reader
+// reads, so neither grows with the caption. Caption() stays the whole text.
+TEST(TAnimLabel, ScreenReadersGetTheShownBeginningOfALongCaption)
+{
+    const struct {
+        const char* what;
+        QString text;
+        bool fromOutside; // set as the caption, not scrolled
+    } cases[] = {
+        {"words", LongText(64 * 1024), false},
+        {"controls and soft hyphens", LongText(64 * 1024, QStringLiteral("\u0085\u00AD"), 5), false},
+        {"a caption set from outside", LongText(64 * 1024), true},
+    };
+    for (const auto& c : cases) {
+        TAnimLabel label;
+        label.SetAutoSize(false);
+        label.resize(265, 13);
+        QFont font(QStringLiteral("Liberation Mono"));
+        font.setPixelSize(15);
+        font.setBold(true);
+        label.setFont(font);
+        if (c.fromOutside) {
+            label.SetCaption(c.text);
+        } else {
+            label.SetOriginalCaption(c.text);
+            label.StartScroll();
+        }
+        label.ScrollSteps(1000);
+        label.ScrollStep();
+        const QString caption = label.Caption();
+        EXPECT_EQ(caption.size(), c.text.size() + (c.fromOutside ? 0 : Gap.size())) << c.what;
+        EXPECT_EQ(caption.first(c.text.size() - 1001), c.text.sliced(1001)) << c.what << ": not the caption turned";
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(&label);
+        ASSERT_NE(accessible, nullptr);
+        const QString name = accessible->text(QAccessible::Name);
+        EXPECT_LE(name.size(), 1024) << c.what << ": a screen reader gets the whole caption";
+        EXPECT_GE(name.size(), 265 / 9) << c.what << ": less than the label shows";
+        EXPECT_TRUE(caption.startsWith(name)) << c.what << ": not the caption's beginning";
     }
 }
