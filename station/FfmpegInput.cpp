@@ -123,9 +123,10 @@ void FfmpegInput::Open(const std::string& url, int playlistDepth)
 
     opening_ = avformat_alloc_context();
     opening_->interrupt_callback = interrupt;
-    // A live stream at a low bitrate takes seconds to fill FFmpeg's default
-    // probe; a few frames tell every format apart.
+    // A live stream at a low bitrate takes many seconds to fill FFmpeg's
+    // default probes; a few frames tell the formats apart.
     opening_->probesize = 32 * 1024;
+    opening_->format_probesize = 8 * 1024;
     opening_->max_analyze_duration = AV_TIME_BASE / 2;
     raw = options.release();
     const int opened = avformat_open_input(&opening_, url.c_str(), nullptr, &raw);

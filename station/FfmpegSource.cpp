@@ -118,6 +118,7 @@ std::unique_ptr<FfmpegSource::Session> FfmpegSource::Open(const std::string& ent
     auto session = std::make_unique<Session>();
     session->entry = ShownName(entry);
     session->input = std::make_unique<FfmpegInput>(entry, stop_);
+    session->lastAudio = Clock::now();
     return session;
 }
 
@@ -163,6 +164,7 @@ void FfmpegSource::Run(std::unique_ptr<Session> session)
             if (stop_)
                 break;
             LogLine(ShownName(entry) + ": upstream fault: " + e.what());
+            lastModeLine_.clear(); // the recovery is worth a line of its own
         }
         session.reset();
         playlist_.Advance();
