@@ -151,7 +151,8 @@ const AVPacket* FfmpegInput::Read()
     for (;;) {
         av_packet_unref(packet_.get());
         const int read = av_read_frame(context_.get(), packet_.get());
-        if (read == AVERROR_EOF)
+        // An interrupted read can surface as the end of the input.
+        if (read == AVERROR_EOF && !stalled_)
             return nullptr;
         if (read < 0)
             throw std::runtime_error(stalled_ ? "no data for 5 s" : FfmpegError(read));

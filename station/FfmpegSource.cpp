@@ -97,20 +97,26 @@ FfmpegSource::~FfmpegSource()
 
 std::unique_ptr<FfmpegSource::Session> FfmpegSource::OpenFirst()
 {
-    std::string reasons;
+    std::string reason;
     for (std::size_t tried = 0; tried < playlist_.Size(); ++tried, playlist_.Advance()) {
-        try {
-            return Open(playlist_.Current());
-        } catch (const std::exception& e) {
-            const std::string reason = ShownName(playlist_.Current()) + ": " + e.what();
-            if (playlist_.Size() == 1)
-                throw std::runtime_error("cannot open " + reason);
-            LogLine("cannot open " + reason);
-            reasons = reason;
+        const std::string entry = playlist_.Current();
+        // A live stream joined at an unlucky byte may not be recognised at
+        // once: it has a second try before the station gives up on it.
+        for (int attempt = Playlist::IsUrl(entry) ? 2 : 1; attempt > 0; --attempt) {
+            try {
+                return Open(entry);
+            } catch (const std::exception& e) {
+                reason = ShownName(entry) + ": " + e.what();
+            }
+            if (attempt > 1)
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
         }
+        if (playlist_.Size() == 1)
+            throw std::runtime_error("cannot open " + reason);
+        LogLine("cannot open " + reason);
     }
     throw std::runtime_error("cannot open any of the " + std::to_string(playlist_.Size()) + " entries of " + name_
-                             + " (the last: " + reasons + ")");
+                             + " (the last: " + reason + ")");
 }
 
 std::unique_ptr<FfmpegSource::Session> FfmpegSource::Open(const std::string& entry)
@@ -167,6 +173,8 @@ void FfmpegSource::Run(std::unique_ptr<Session> session)
             lastModeLine_.clear(); // the recovery is worth a line of its own
         }
         session.reset();
+        if (stop_)
+            break;
         playlist_.Advance();
         failures = delivered ? 0 : failures + 1;
         if (delivered)
