@@ -191,7 +191,8 @@ std::string FfmpegInput::CurrentTitle()
 {
     if (remote_) {
         std::uint8_t* block = nullptr;
-        if (context_->pb && av_opt_get(context_->pb, "icy_metadata_packet", AV_OPT_SEARCH_CHILDREN, &block) >= 0 && block) {
+        if (context_->pb && av_opt_get(context_->pb, "icy_metadata_packet", AV_OPT_SEARCH_CHILDREN, &block) >= 0
+            && block) {
             const std::string text(reinterpret_cast<const char*>(block));
             av_free(block);
             if (text != icyPacket_) {
@@ -200,7 +201,8 @@ std::string FfmpegInput::CurrentTitle()
                     icyTitle_ = UpstreamText(*title);
             }
         }
-        return icyTitle_;
+        if (!icyTitle_.empty())
+            return icyTitle_;
     }
     // Containers keep tags on the file (ID3, MP4) or on the stream (Vorbis comments).
     for (AVDictionary* metadata : {context_->metadata, stream_->metadata}) {
@@ -209,7 +211,7 @@ std::string FfmpegInput::CurrentTitle()
         if (!title.empty() || !artist.empty())
             return UpstreamText(artist.empty() || title.empty() ? artist + title : artist + " - " + title);
     }
-    return Utf8ToCp1252(std::filesystem::path(path_).stem().string());
+    return remote_ ? "" : Utf8ToCp1252(std::filesystem::path(path_).stem().string());
 }
 
 } // namespace station

@@ -172,6 +172,7 @@ struct FaultCase {
     std::function<std::vector<ScriptedUpstream::Step>(const std::string& mp3)> script;
     const char* logged;   // what the log must say of the fault
     int recoveryConnection; // the connection whose audio must reach the listener
+    const char* path = "/live";
 };
 
 constexpr int Rate = 24000 / 8;
@@ -193,7 +194,7 @@ TEST_P(UpstreamFaultTest, ListenersKeepGettingFramesUntilTheUpstreamIsBack)
     ScriptedUpstream upstream(GetParam().script(mp3));
     sourcetest::StderrCapture log;
     const station::StationFormat format; // 11025 Hz, 2 ch, 24 kbit/s
-    const auto source = station::MakeSource(upstream.Url("/live"), format);
+    const auto source = station::MakeSource(upstream.Url(GetParam().path), format);
     const std::string silence = station::SilentFrame(source->Format());
 
     // Pulls until the fault has been logged and the recovering connection
@@ -262,6 +263,13 @@ INSTANTIATE_TEST_SUITE_P(
                                          ScriptedUpstream::Stream(mp3, Rate, 60)};
                   },
                   "relaying", 3},
+        FaultCase{"PlaylistUrl",
+                  [](const std::string& mp3) {
+                      return std::vector{ScriptedUpstream::Answer("HTTP/1.0 200 OK\r\nContent-Type: audio/x-scpls",
+                                                                  "[playlist]\nNumberOfEntries=1\nFile1=stream\n"),
+                                         ScriptedUpstream::Stream(mp3, Rate, 60)};
+                  },
+                  "relaying", 1, "/radio.pls"},
         FaultCase{"FormatChangesMidStream",
                   [](const std::string& mp3) {
                       const std::string faster = fixtures::MakeNoiseMp3(2.0, 22050, 2, 24, "A", "B").audio;
