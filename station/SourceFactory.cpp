@@ -5,10 +5,12 @@
 #include "FfmpegSource.h"
 
 extern "C" {
+#include <libavformat/avformat.h>
 #include <libavutil/log.h>
 }
 
 #include <algorithm>
+#include <mutex>
 #include <stdexcept>
 
 namespace station {
@@ -47,9 +49,13 @@ std::unique_ptr<AudioSource> MakeSource(const std::string& name, const StationFo
         return std::make_unique<EncodedSource>(std::make_unique<ToneSignal>(format.sampleRate, format.channels), format);
     if (name == "melody")
         return std::make_unique<EncodedSource>(std::make_unique<MelodySignal>(format.sampleRate, format.channels), format);
-    // The station reports upstream faults in its own log lines; FFmpeg's own
-    // chatter about each damaged frame would bury them.
-    av_log_set_level(AV_LOG_FATAL);
+    static std::once_flag ffmpegReady;
+    std::call_once(ffmpegReady, [] {
+        // The station reports upstream faults in its own log lines; FFmpeg's
+        // own chatter about each damaged frame would bury them.
+        av_log_set_level(AV_LOG_FATAL);
+        avformat_network_init(); // TLS set up once, before readers run side by side
+    });
     return std::make_unique<FfmpegSource>(name, format, settings);
 }
 
