@@ -22,7 +22,7 @@ constexpr std::chrono::seconds LongestPause{30};
 // An upstream whose bytes hold no audio this long is treated as stalled.
 constexpr auto AudioLimit = FfmpegInput::StallLimit;
 
-bool IsCopyLayer3(const StationFormat& f)
+bool HasLayer3Bitrate(const StationFormat& f)
 {
     return FormatProblem({f.sampleRate, f.channels, f.bitrateKbps, false}).empty();
 }
@@ -74,7 +74,7 @@ FfmpegSource::FfmpegSource(const std::string& name, const StationFormat& format,
     } else {
         // Nothing to copy: encode at the station's rate with a bitrate Layer III has there.
         StationFormat fallback = format;
-        if (!IsCopyLayer3(fallback))
+        if (!HasLayer3Bitrate(fallback))
             fallback.bitrateKbps = fallback.sampleRate >= 32000 ? 128 : 64;
         format_ = EncodedFormat(fallback);
     }
@@ -85,7 +85,8 @@ FfmpegSource::FfmpegSource(const std::string& name, const StationFormat& format,
     if (auto title = first->input->TitleChange())
         queue_->SetTitle(*title);
     LogLine(name_ + ": the stream goes out as " + FormatText(format_));
-    reader_ = std::thread([this, session = first.release()] { Run(std::unique_ptr<Session>(session)); });
+    first_ = std::move(first);
+    reader_ = std::thread([this] { Run(std::move(first_)); });
 }
 
 FfmpegSource::~FfmpegSource()

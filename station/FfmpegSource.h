@@ -62,6 +62,7 @@ private:
     StationFormat encodeFormat_;
     bool canEncode_ = true;
     std::optional<SourceEncoder> encoder_; // the reader's, kept across entries so files join seamlessly
+    std::unique_ptr<Session> first_; // opened at start-up, handed to the reader
     std::string lastModeLine_;
     std::atomic<bool> stop_{false};
     std::unique_ptr<SourceQueue> queue_;
