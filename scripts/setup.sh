@@ -14,6 +14,7 @@ packages=(
   xvfb xauth fonts-liberation mpg123 alsa-utils
   desktop-file-utils appstream systemd man-db dpkg-dev openbox xdotool x11-utils
   dbus-daemon trayer playerctl
+  libavformat-dev libavcodec-dev libswresample-dev libavutil-dev icecast2 ffmpeg sox
 )
 
 missing=()

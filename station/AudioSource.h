@@ -1,6 +1,7 @@
 // Where a station's MPEG frames come from. A source never runs dry: files and
-// playlists loop, generated signals go on forever. Sources are used on the
-// station's one thread only.
+// playlists loop, generated signals go on forever, and a live upstream that
+// fails is bridged with silence. The interface is used on the station's one
+// thread only; a source may read on a thread of its own behind it.
 #pragma once
 
 #include "MpegFrame.h"
@@ -47,9 +48,10 @@ public:
     virtual std::string Title() const = 0;
 };
 
-// Builds the source named on the command line: "tone", "melody", or a path
-// ending in .mp3, .m3u or .wav. Throws std::runtime_error with a message fit
-// for the user when the source cannot be used.
+// Builds the source named on the command line: "tone", "melody", a file of
+// any format FFmpeg reads, an .m3u or .pls playlist, a folder, or an http or
+// https stream (or playlist URL). Throws std::runtime_error with a message fit
+// for the user, naming the source, when it cannot be opened.
 std::unique_ptr<AudioSource> MakeSource(const std::string& name, const StationFormat& format,
                                         const SourceSettings& settings = {});
 

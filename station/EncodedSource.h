@@ -1,12 +1,11 @@
-// A PCM signal encoded with LAME, frame by frame as the broadcast clock asks
-// for them. The encoder resamples whatever rate the signal has to the
-// station's format. Single-threaded.
+// A generated PCM signal encoded with LAME, frame by frame as the broadcast
+// clock asks for them. The signal is made at the station's rate and channel
+// count. Single-threaded.
 #pragma once
 
 #include "AudioSource.h"
 #include "PcmSignal.h"
-
-#include <lame/lame.h>
+#include "SourceEncoder.h"
 
 #include <memory>
 #include <vector>
@@ -23,18 +22,9 @@ public:
     std::string Title() const override { return signal_->Title(); }
 
 private:
-    struct LameClose {
-        void operator()(lame_global_flags* flags) const { lame_close(flags); }
-    };
-
-    void EncodeMore();
-
     std::unique_ptr<PcmSignal> signal_;
-    std::unique_ptr<lame_global_flags, LameClose> lame_;
-    FrameSplitter splitter_;
+    SourceEncoder encoder_;
     std::vector<std::int16_t> pcm_;
-    std::vector<unsigned char> mp3_;
-    std::optional<Frame> pending_; // the first frame, encoded early to learn the format
     FrameHeader format_;
 };
 

@@ -1,10 +1,9 @@
-// Endless 16-bit PCM signals for the encoder: a sine tone, a short generated
-// tune and a looped WAV file. Plain single-threaded generators.
+// Endless 16-bit PCM signals for the encoder: a sine tone and a short
+// generated tune. Plain single-threaded generators.
 #pragma once
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 namespace station {
 
@@ -42,20 +41,6 @@ public:
 
 private:
     std::int64_t position_ = 0;
-};
-
-// A PCM WAV file (8 or 16 bits, mono or stereo, any rate), held in memory and looped.
-class WavSignal : public PcmSignal {
-public:
-    // Throws std::runtime_error for a file that is not such a WAV file.
-    explicit WavSignal(const std::string& path);
-    void Read(std::int16_t* out, int frames) override;
-    std::string Title() const override { return title_; }
-
-private:
-    std::vector<std::int16_t> samples_;
-    std::size_t position_ = 0;
-    std::string title_;
 };
 
 } // namespace station

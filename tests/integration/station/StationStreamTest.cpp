@@ -176,14 +176,14 @@ TEST_F(StationStreamTest, Mp3FileIsPassedThroughByteExactAndLooped)
 // a byte lost or sent twice.
 TEST_F(StationStreamTest, BurstLargerThanTheSocketTakesArrivesWhole)
 {
-    const auto file = fixtures::MakeNoiseMp3(1.0, 11025, 2, 160, "A", "B");
+    const auto file = fixtures::MakeNoiseMp3(1.0, 11025, 2, 24, "A", "B");
     const auto station = OnAirWithFullBurst("loud.mp3", file);
     ASSERT_TRUE(station);
 
     std::string header;
     TestSocket socket = Listen(station->StreamPort(), header, 2048);
     std::string received;
-    for (int i = 0; i < 40; ++i) {
+    for (int i = 0; i < 12; ++i) {
         socket.ReceiveExactly(received, 1024, 1s);
         std::this_thread::sleep_for(5ms); // let the socket fill between reads
     }
@@ -196,7 +196,7 @@ TEST_F(StationStreamTest, BurstLargerThanTheSocketTakesArrivesWhole)
 TEST_F(StationStreamTest, PlaylistPlaysItsFilesInTurn)
 {
     const auto first = fixtures::MakeNoiseMp3(0.5, 11025, 2, 24, "A", "First");
-    const auto second = fixtures::MakeNoiseMp3(0.7, 11025, 2, 32, "B", "Second");
+    const auto second = fixtures::MakeNoiseMp3(0.7, 11025, 2, 24, "B", "Second");
     WriteMp3("first.mp3", first);
     WriteMp3("second.mp3", second);
     const std::string playlist = dir.filePath("list.m3u").toStdString();
@@ -213,13 +213,20 @@ TEST_F(StationStreamTest, PlaylistPlaysItsFilesInTurn)
     EXPECT_NE(LoopPosition(first.audio + second.audio, received), std::string::npos);
 }
 
-TEST_F(StationStreamTest, Mp3FileOfAnotherRateIsRefused)
+TEST_F(StationStreamTest, Mp3FileOfAnotherRateIsTranscodedToTheStationFormat)
 {
     const auto file = fixtures::MakeNoiseMp3(0.5, 22050, 2, 32, "A", "B");
-    StationProcess station({"--source", QString::fromStdString(WriteMp3("fast.mp3", file))});
-    EXPECT_FALSE(station.Start(5000));
-    EXPECT_NE(station.Stop(), 0);
-    EXPECT_TRUE(station.Log().contains("22050 Hz")) << station.Log().toStdString();
+    StationProcess station({"--source", QString::fromStdString(WriteMp3("fast.mp3", file)), "--burst", "0"});
+    ASSERT_TRUE(station.Start());
+    std::string header;
+    TestSocket socket = Listen(station.StreamPort(), header);
+    std::string received;
+    socket.ReceiveFor(received, 600ms);
+    const auto frame = station::ParseFrameHeader(reinterpret_cast<const std::uint8_t*>(received.data()));
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(frame->sampleRate, 11025);
+    EXPECT_EQ(frame->bitrate, 24000);
+    EXPECT_TRUE(station.Log().contains("transcoding MPEG-2 Layer III, 22050 Hz")) << station.Log().toStdString();
 }
 
 TEST_F(StationStreamTest, ToneSourceDecodesToTheSine)
