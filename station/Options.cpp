@@ -220,7 +220,7 @@ const char* UsageText()
            "                           44100 or 48000 (default 11025)\n"
            "  --channels N             1 or 2 (default 2)\n"
            "  --bitrate KBITS          8 to 320 kbit/s as the rate allows (default 24), or copy: relay\n"
-           "                           MPEG audio at the bitrate it comes in\n"
+           "                           MPEG audio as it comes, in the upstream's own format\n"
            "  --shuffle                play folders and playlists in a random order\n"
            "  --info TEXT              info text; repeat for a rotation (default: the title playing)\n"
            "  --info-interval SECONDS  time between rotating info texts (default 20)\n"
