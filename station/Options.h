@@ -42,10 +42,11 @@ struct StationSettings {
 };
 
 // A station to run and where it was described, for messages about it: empty
-// for the command line, "FILE:LINE" for a section of a stations file.
+// for the command line, "FILE:LINE" and the section's label for a stations file.
 struct StationPlan {
     StationSettings settings;
     std::string origin;
+    std::string label;
 };
 
 struct Options : StationSettings {

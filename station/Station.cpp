@@ -32,7 +32,7 @@ std::string PeerName(const asio::ip::tcp::socket& socket)
 class Greeter : public std::enable_shared_from_this<Greeter> {
 public:
     Greeter(asio::ip::tcp::socket socket, Station& station)
-        : socket_(std::move(socket)), timer_(socket_.get_executor()), station_(station), peer_(PeerName(socket_)) {}
+        : socket_(std::move(socket)), timer_(socket_.get_executor()), station_(station), peer_(station.Peer(socket_)) {}
 
     void Start(double timeoutSeconds)
     {
@@ -100,16 +100,23 @@ private:
     bool done_ = false;
 };
 
-Station::Station(asio::io_context& io, const StationSettings& settings, std::unique_ptr<AudioSource> source)
+Station::Station(asio::io_context& io, const StationSettings& settings, std::unique_ptr<AudioSource> source,
+                 const std::string& label)
     : settings_(settings)
+    , logPrefix_(label.empty() ? std::string() : "[" + label + "] ")
     , source_(std::move(source))
-    , acceptor_(io, ResolvePassive(io, settings.listen), "")
+    , acceptor_(io, ResolvePassive(io, settings.listen), logPrefix_)
     , broadcaster_(io, *source_,
                    HeaderBytes(BuildStreamHeader(settings.name, source_->Format(), source_->AverageBytesPerSecond())),
                    {settings.burstSeconds, settings.queueSeconds})
     , info_(io, settings.infoTexts, settings.infoIntervalSeconds)
 {
     broadcaster_.OnTitle = [this](const std::string& title) { info_.SetTitle(title); };
+}
+
+std::string Station::Peer(const asio::ip::tcp::socket& socket) const
+{
+    return logPrefix_ + PeerName(socket);
 }
 
 HostPort Station::Announced() const
@@ -150,7 +157,7 @@ Station::Greeting Station::Classify(std::string_view received)
 void Station::Accepted(asio::ip::tcp::socket socket)
 {
     if (greeting_ >= settings_.maxListeners) {
-        LogLine(PeerName(socket) + " refused: too many connections waiting to greet");
+        LogLine(Peer(socket) + " refused: too many connections waiting to greet");
         return;
     }
     ++greeting_;

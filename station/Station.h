@@ -25,7 +25,10 @@ class Station {
 public:
     // Binds every socket; throws std::runtime_error (or asio's system_error)
     // when a source or an address cannot be used.
-    Station(asio::io_context& io, const StationSettings& settings, std::unique_ptr<AudioSource> source);
+    // `label` starts the station's log lines, so that those of many stations
+    // in one log can be told apart; empty for a station alone.
+    Station(asio::io_context& io, const StationSettings& settings, std::unique_ptr<AudioSource> source,
+            const std::string& label = {});
 
     void Start();
     void Stop();
@@ -35,6 +38,7 @@ public:
     // else the one it listens on, with 127.0.0.1 for a wildcard host.
     HostPort Announced() const;
     const StationSettings& Settings() const { return settings_; }
+    const std::string& LogPrefix() const { return logPrefix_; }
 
     // Where the greeting of a new connection leads.
     enum class Greeting { Incomplete, Stream, Info, Wrong };
@@ -44,8 +48,11 @@ private:
     friend class Greeter;
     void Accepted(asio::ip::tcp::socket socket);
     void Greeted(asio::ip::tcp::socket socket, const std::string& peer, Greeting kind);
+    // The peer as the station's log lines name it.
+    std::string Peer(const asio::ip::tcp::socket& socket) const;
 
     const StationSettings settings_;
+    const std::string logPrefix_;
     std::unique_ptr<AudioSource> source_;
     AcceptLoop acceptor_;
     Broadcaster broadcaster_;

@@ -30,7 +30,7 @@ StationGroup::StationGroup(asio::io_context& io, const std::vector<StationPlan>&
     }
     for (std::size_t i = 0; i < plans.size(); ++i) {
         try {
-            stations_.push_back(std::make_unique<Station>(io, plans[i].settings, std::move(sources[i])));
+            stations_.push_back(std::make_unique<Station>(io, plans[i].settings, std::move(sources[i]), plans[i].label));
         } catch (const std::exception& e) {
             throw std::runtime_error(About(plans[i]) + "cannot listen on " + plans[i].settings.listen.Text() + ": "
                                      + e.what());
@@ -54,7 +54,7 @@ void StationGroup::Start()
 {
     for (const auto& station : stations_) {
         station->Start();
-        LogLine("on the air: " + station->Settings().source);
+        LogLine(station->LogPrefix() + "on the air: " + station->Settings().source);
     }
     if (directory_)
         directory_->Start();

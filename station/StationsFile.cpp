@@ -107,7 +107,7 @@ private:
         if (const std::string problem = FormatProblem(s.settings.format); !problem.empty())
             FailFormat(s, problem);
         CheckUnique(s);
-        plans_.push_back({s.settings, path_ + ":" + std::to_string(s.line)});
+        plans_.push_back({s.settings, path_ + ":" + std::to_string(s.line), s.label});
         lines_.push_back(s.keyLines);
     }
 

@@ -37,7 +37,7 @@ std::string EndpointText(const asio::ip::tcp::endpoint& e)
 std::vector<station::StationPlan> Plans(const station::Options& options)
 {
     if (options.stationsFile.empty())
-        return {{options, ""}};
+        return {{options, "", ""}};
     station::StationSettings defaults;
     defaults.greetingTimeoutSeconds = options.greetingTimeoutSeconds;
     return station::ReadStationsFile(options.stationsFile, defaults, options.directory);
