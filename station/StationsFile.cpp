@@ -1,5 +1,6 @@
 #include "StationsFile.h"
 
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <iterator>
@@ -85,6 +86,8 @@ private:
             Fail(number, key, "comes before any [section]");
         if (const auto earlier = section_->keyLines.find(key); earlier != section_->keyLines.end() && key != "info")
             Fail(number, key, "already given on line " + std::to_string(earlier->second));
+        if (value.empty()) // a name or text left blank is a slip, not a wish
+            Fail(number, key, "needs a value");
         try {
             if (!SetStationKey(section_->settings, key, value))
                 Fail(number, key, "unknown key");
@@ -168,10 +171,18 @@ std::vector<StationPlan> ParseStations(std::string_view text, const std::string&
 std::vector<StationPlan> ReadStationsFile(const std::string& path, const StationSettings& defaults,
                                           const std::optional<HostPort>& reserved)
 {
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec))
+        throw StationsFileError(path + ": is a folder, not a stations file");
     std::ifstream file(path, std::ios::binary);
-    const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    if (!file.is_open() || file.bad())
+    if (!file.is_open())
         throw StationsFileError(path + ": cannot be read");
+    std::string text;
+    try {
+        text.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    } catch (const std::exception& e) {
+        throw StationsFileError(path + ": cannot be read: " + e.what());
+    }
     return ParseStations(text, path, defaults, reserved);
 }
 

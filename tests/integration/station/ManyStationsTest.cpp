@@ -59,6 +59,7 @@ TEST_F(ManyStationsTest, FaultyFilesAndStationsExitWithOneLineNamingWhereAndStar
         {good + "rate = 44100\nbitrate = 24\n", ":6: bitrate: 24 kbit/s is not a Layer III bitrate at 44100 Hz"},
         {good + "channels = 3\n", ":5: channels: '3' is not 1 or 2"},
         {good + "shuffle = maybe\n", ":5: shuffle: 'maybe' is not yes or no"},
+        {good + "info =\n", ":5: info: needs a value"},
         {good + "burst = soon\n", ":5: burst: 'soon' is not a number of seconds"},
         {good + "name = B\n", ":5: name: already given on line 2"},
         {good + "listen = 127.0.0.1:8765\n", ":5: listen: already given on line 4"},
