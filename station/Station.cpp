@@ -9,15 +9,15 @@
 
 namespace station {
 
-namespace {
-
-asio::ip::tcp::endpoint Resolve(asio::io_context& io, const HostPort& where)
+asio::ip::tcp::endpoint ResolvePassive(asio::io_context& io, const HostPort& where)
 {
     asio::ip::tcp::resolver resolver(io);
     const auto results = resolver.resolve(where.host, std::to_string(where.port),
                                           asio::ip::resolver_base::passive | asio::ip::resolver_base::numeric_service);
     return results.begin()->endpoint();
 }
+
+namespace {
 
 std::string PeerName(const asio::ip::tcp::socket& socket)
 {
@@ -32,7 +32,7 @@ std::string PeerName(const asio::ip::tcp::socket& socket)
 class Greeter : public std::enable_shared_from_this<Greeter> {
 public:
     Greeter(asio::ip::tcp::socket socket, Station& station)
-        : socket_(std::move(socket)), timer_(socket_.get_executor()), station_(station), peer_(PeerName(socket_)) {}
+        : socket_(std::move(socket)), timer_(socket_.get_executor()), station_(station), peer_(station.Peer(socket_)) {}
 
     void Start(double timeoutSeconds)
     {
@@ -100,40 +100,37 @@ private:
     bool done_ = false;
 };
 
-Station::Station(asio::io_context& io, const Options& options, std::unique_ptr<AudioSource> source)
-    : options_(options)
+Station::Station(asio::io_context& io, const StationSettings& settings, std::unique_ptr<AudioSource> source,
+                 const std::string& label)
+    : settings_(settings)
+    , logPrefix_(label.empty() ? std::string() : "[" + label + "] ")
     , source_(std::move(source))
-    , acceptor_(io, Resolve(io, options.listen), "")
+    , acceptor_(io, ResolvePassive(io, settings.listen), logPrefix_)
     , broadcaster_(io, *source_,
-                   HeaderBytes(BuildStreamHeader(options.name, source_->Format(), source_->AverageBytesPerSecond())),
-                   {options.burstSeconds, options.queueSeconds})
-    , info_(io, options.infoTexts, options.infoIntervalSeconds)
+                   HeaderBytes(BuildStreamHeader(settings.name, source_->Format(), source_->AverageBytesPerSecond())),
+                   {settings.burstSeconds, settings.queueSeconds})
+    , info_(io, settings.infoTexts, settings.infoIntervalSeconds)
 {
     broadcaster_.OnTitle = [this](const std::string& title) { info_.SetTitle(title); };
-    if (!options.directory)
-        return;
-    HostPort announce = options.announce.value_or(HostPort{options.listen.host, StreamEndpoint().port()});
-    if (announce.host == "0.0.0.0" || announce.host == "::")
-        announce.host = "127.0.0.1";
-    std::vector<DirectoryEntry> entries{{announce.Text(), options.name}};
-    for (const ListedStation& s : options.listed)
-        entries.push_back({s.address, s.name});
-    directory_ = std::make_unique<DirectoryServer>(io, Resolve(io, *options.directory), std::move(entries));
 }
 
-std::optional<asio::ip::tcp::endpoint> Station::DirectoryEndpoint() const
+std::string Station::Peer(const asio::ip::tcp::socket& socket) const
 {
-    if (!directory_)
-        return std::nullopt;
-    return directory_->LocalEndpoint();
+    return logPrefix_ + PeerName(socket);
+}
+
+HostPort Station::Announced() const
+{
+    HostPort announce = settings_.announce.value_or(HostPort{settings_.listen.host, StreamEndpoint().port()});
+    if (announce.host == "0.0.0.0" || announce.host == "::")
+        announce.host = "127.0.0.1";
+    return announce;
 }
 
 void Station::Start()
 {
     broadcaster_.Start();
     info_.Start();
-    if (directory_)
-        directory_->Start();
     acceptor_.Start([this](asio::ip::tcp::socket socket) { Accepted(std::move(socket)); });
 }
 
@@ -142,8 +139,6 @@ void Station::Stop()
     acceptor_.Stop();
     broadcaster_.Stop();
     info_.Stop();
-    if (directory_)
-        directory_->Stop();
 }
 
 Station::Greeting Station::Classify(std::string_view received)
@@ -161,25 +156,25 @@ Station::Greeting Station::Classify(std::string_view received)
 
 void Station::Accepted(asio::ip::tcp::socket socket)
 {
-    if (greeting_ >= options_.maxListeners) {
-        LogLine(PeerName(socket) + " refused: too many connections waiting to greet");
+    if (greeting_ >= settings_.maxListeners) {
+        LogLine(Peer(socket) + " refused: too many connections waiting to greet");
         return;
     }
     ++greeting_;
-    std::make_shared<Greeter>(std::move(socket), *this)->Start(options_.greetingTimeoutSeconds);
+    std::make_shared<Greeter>(std::move(socket), *this)->Start(settings_.greetingTimeoutSeconds);
 }
 
 void Station::Greeted(asio::ip::tcp::socket socket, const std::string& peer, Greeting kind)
 {
     if (kind == Greeting::Stream) {
-        if (broadcaster_.ListenerCount() >= options_.maxListeners) {
-            LogLine(peer + " refused: " + std::to_string(options_.maxListeners) + " listeners already");
+        if (broadcaster_.ListenerCount() >= settings_.maxListeners) {
+            LogLine(peer + " refused: " + std::to_string(settings_.maxListeners) + " listeners already");
             return;
         }
         broadcaster_.AddListener(std::move(socket), peer);
     } else {
-        if (info_.ReaderCount() >= options_.maxListeners) {
-            LogLine(peer + " refused: " + std::to_string(options_.maxListeners) + " info readers already");
+        if (info_.ReaderCount() >= settings_.maxListeners) {
+            LogLine(peer + " refused: " + std::to_string(settings_.maxListeners) + " info readers already");
             return;
         }
         info_.AddReader(std::move(socket), peer);

@@ -1,10 +1,11 @@
-// sendolin-station: serves one station's stream and info channels and,
-// optionally, the station directory. Single-threaded: one io_context runs
-// every socket, timer and the broadcast clock; SIGINT and SIGTERM stop it.
-#include "AudioSource.h"
+// sendolin-station: serves the stream and info channels of one station (from
+// its command line) or of every station of a stations file and, optionally,
+// the station directory that lists them. Single-threaded: one io_context runs
+// every socket, timer and broadcast clock; SIGINT and SIGTERM stop it.
 #include "Log.h"
 #include "Options.h"
-#include "Station.h"
+#include "StationGroup.h"
+#include "StationsFile.h"
 
 #include <asio.hpp>
 
@@ -31,6 +32,17 @@ std::string EndpointText(const asio::ip::tcp::endpoint& e)
     return e.address().to_string() + ":" + std::to_string(e.port());
 }
 
+// The stations to run. A stations file's stations take the process-wide
+// options of the command line (the greeting timeout) as their defaults.
+std::vector<station::StationPlan> Plans(const station::Options& options)
+{
+    if (options.stationsFile.empty())
+        return {{options, "", ""}};
+    station::StationSettings defaults;
+    defaults.greetingTimeoutSeconds = options.greetingTimeoutSeconds;
+    return station::ReadStationsFile(options.stationsFile, defaults, options.directory);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -51,24 +63,23 @@ int main(int argc, char** argv)
     std::signal(SIGPIPE, SIG_IGN); // a listener that vanishes is an error code, not a signal
     try {
         asio::io_context io;
-        const station::StationFormat format;
-        station::Station station(io, options, station::MakeSource(options.source, format));
+        station::StationGroup group(io, Plans(options), options.directory, options.listed);
 
         asio::signal_set signals(io, SIGINT, SIGTERM);
         signals.async_wait([&](asio::error_code ec, int signal) {
             if (ec)
                 return;
             station::LogLine(std::string("stopping on ") + (signal == SIGINT ? "SIGINT" : "SIGTERM"));
-            station.Stop();
+            group.Stop();
             io.stop();
         });
 
-        station.Start();
-        std::cout << "stream " << EndpointText(station.StreamEndpoint()) << "\n";
-        if (const auto directory = station.DirectoryEndpoint())
+        group.Start();
+        for (const auto& station : group.Stations())
+            std::cout << "stream " << EndpointText(station->StreamEndpoint()) << "\n";
+        if (const auto directory = group.DirectoryEndpoint())
             std::cout << "directory " << EndpointText(*directory) << "\n";
         std::cout.flush();
-        station::LogLine("on the air: " + options.source);
         io.run();
     } catch (const std::exception& e) {
         std::cerr << "sendolin-station: " << e.what() << "\n";

@@ -8,9 +8,9 @@
 # Faults it guards against: a package under another name, dependencies that
 # were not computed, configuration files dpkg would overwrite on upgrade, a
 # client that does not find Server.ini through the link (it then reports the
-# directory error and ends), packaged station defaults that do not start, a
-# StartupWMClass that is not the window's class, a station that does not end
-# cleanly on SIGTERM.
+# directory error and ends), packaged station defaults or stations file that
+# do not start, a StartupWMClass that is not the window's class, a station
+# that does not end cleanly on SIGTERM.
 set -euo pipefail
 build=$1
 version=$2
@@ -65,15 +65,18 @@ done
 root=$scratch/root
 dpkg-deb -x "$deb" "$root"
 
-echo "== station with the packaged defaults"
+echo "== station with the packaged defaults and stations file"
 [ -f "$root/etc/default/sendolin-station" ] || die "the package has no /etc/default/sendolin-station"
+[ -f "$root/etc/sendolin/stations.conf" ] || die "the package has no /etc/sendolin/stations.conf"
 # shellcheck disable=SC1091
 . "$root/etc/default/sendolin-station"
 opts=$(sed -E 's/127\.0\.0\.1:[0-9]+/127.0.0.1:0/g' <<<"$SENDOLIN_STATION_OPTS")
-grep -q -- '--listen 127.0.0.1:0' <<<"$opts" || fail "the packaged station does not listen on loopback: $SENDOLIN_STATION_OPTS"
 grep -q -- '--directory 127.0.0.1:0' <<<"$opts" || fail "the packaged station serves no loopback directory: $SENDOLIN_STATION_OPTS"
+grep -Eq '^listen *= *127\.0\.0\.1:6565$' "$root/etc/sendolin/stations.conf" \
+  || fail "the packaged station does not listen on 127.0.0.1:6565: $(grep listen "$root/etc/sendolin/stations.conf")"
+sed -E 's/^(listen *= *127\.0\.0\.1):[0-9]+/\1:0/' "$root/etc/sendolin/stations.conf" >"$scratch/stations.conf"
 # shellcheck disable=SC2086
-"$root/usr/bin/sendolin-station" --name "$SENDOLIN_STATION_NAME" $opts >"$scratch/station.out" 2>"$scratch/station.log" &
+"$root/usr/bin/sendolin-station" --stations "$scratch/stations.conf" $opts >"$scratch/station.out" 2>"$scratch/station.log" &
 station_pid=$!
 directory_of() { sed -n 's/^directory //p' "$scratch/station.out"; }
 has_directory() { [ -n "$(directory_of)" ]; }

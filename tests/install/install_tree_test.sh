@@ -6,9 +6,10 @@
 # Faults it guards against: files missing or in the wrong folder for a prefix
 # (configuration under /usr/etc, a service naming a path that is not
 # installed), absolute links that point out of an unpacked tree, a Server.ini
-# that names another directory than the packaged station serves, an icon
-# whose pixels do not match its size folder, invalid desktop, metainfo, unit
-# or man page files, and station options missing from the man page.
+# that names another directory than the packaged station serves, a service
+# that does not run the installed stations file, an icon whose pixels do not
+# match its size folder, invalid desktop, metainfo, unit or man page files,
+# and station options missing from the man page.
 set -euo pipefail
 build=$1
 read -r -a icon_sizes <<<"$2"
@@ -50,6 +51,7 @@ check_tree() {
   check "bin/sendolin-client link" resolves_to "$usr/bin/sendolin-client" "$usr/lib/sendolin/SendolinClient"
   check "Server.ini link" resolves_to "$usr/lib/sendolin/Server.ini" "$root$etc/sendolin/Server.ini"
   check "service defaults" test -f "$root$etc/default/sendolin-station"
+  check "service stations file" test -f "$root$etc/sendolin/stations.conf"
 
   # The packaged client must ask the directory the packaged station serves.
   local url directory
@@ -60,7 +62,8 @@ check_tree() {
     test -n "$directory" -a "$url" = "http://$directory/"
 
   local unit=$usr/lib/systemd/system/sendolin-station.service
-  check "unit runs the installed station" grep -qx "ExecStart=$prefix/bin/sendolin-station .*" "$unit"
+  check "unit runs the installed station with the installed stations file" \
+    grep -qx "ExecStart=$prefix/bin/sendolin-station --stations $etc/sendolin/stations.conf .*" "$unit"
   check "unit reads the installed defaults" grep -qx "EnvironmentFile=-$etc/default/sendolin-station" "$unit"
   # verify wants the program at the unit's path and the system's own units
   # beside it, so it checks a copy whose paths lead into this tree.

@@ -16,10 +16,11 @@ quint16 PortOf(const QString& line, const QString& prefix)
 
 } // namespace
 
-StationProcess::StationProcess(QStringList arguments)
+StationProcess::StationProcess(QStringList arguments, int streams)
     : arguments_(std::move(arguments))
+    , streams_(streams)
 {
-    if (!arguments_.contains("--listen"))
+    if (!arguments_.contains("--listen") && !arguments_.contains("--stations"))
         arguments_ << "--listen" << "127.0.0.1:0";
     process_.setStandardErrorFile(logDir_.filePath("station.log"));
 }
@@ -42,7 +43,7 @@ bool StationProcess::Start(int timeoutMs)
         return false;
     const bool wantDirectory = arguments_.contains("--directory");
     QDeadlineTimer deadline(timeoutMs);
-    while (streamPort_ == 0 || (wantDirectory && directoryPort_ == 0)) {
+    while (streamPorts_.size() < streams_ || (wantDirectory && directoryPort_ == 0)) {
         if (deadline.hasExpired() || process_.state() != QProcess::Running)
             return false;
         process_.waitForReadyRead(100);
@@ -57,7 +58,7 @@ void StationProcess::ReadLines()
         const QString line = QString::fromUtf8(process_.readLine());
         stdout_ += line;
         if (const quint16 p = PortOf(line, "stream "))
-            streamPort_ = p;
+            streamPorts_.append(p);
         if (const quint16 p = PortOf(line, "directory "))
             directoryPort_ = p;
     }

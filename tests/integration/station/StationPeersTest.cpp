@@ -174,7 +174,8 @@ TEST(StationCommandLineTest, BadArgumentsExitWithCodeTwoAndOneLine)
 {
     const QStringList bad[] = {{"--listen", "nowhere"}, {"--listen", "1.2.3.4:70000"}, {"--burst", "x"},
                                {"--bogus"}, {"--queue"}, {"--list", "no-comma"}, {"--max-listeners", "0"},
-                               {"--source", "noise"}};
+                               {"--source", "ftp://host/x.mp3"}, {"--rate", "44000"}, {"--bitrate", "copy", "--shuffle", "x"},
+                               {"--stations", "a.conf", "--source", "melody"}};
     for (const QStringList& args : bad) {
         QProcess process;
         process.start(StationProcess::BinaryPath(), args);
@@ -185,6 +186,19 @@ TEST(StationCommandLineTest, BadArgumentsExitWithCodeTwoAndOneLine)
     }
 }
 
+// Only opening a source tells whether it plays: a file that is not there is
+// the station's failure to start (1), not a wrong command line (2).
+TEST(StationCommandLineTest, SourceThatCannotBeOpenedExitsWithCodeOneNamingIt)
+{
+    QProcess process;
+    process.start(StationProcess::BinaryPath(), {"--source", "no-such-song.mp3", "--listen", "127.0.0.1:0"});
+    ASSERT_TRUE(process.waitForFinished(10000));
+    EXPECT_EQ(process.exitCode(), 1);
+    const QByteArray error = process.readAllStandardError();
+    EXPECT_TRUE(error.contains("no-such-song.mp3")) << error.toStdString();
+    EXPECT_EQ(process.readAllStandardOutput(), "");
+}
+
 TEST(StationCommandLineTest, HelpNamesEveryOption)
 {
     QProcess process;
@@ -193,7 +207,8 @@ TEST(StationCommandLineTest, HelpNamesEveryOption)
     EXPECT_EQ(process.exitCode(), 0);
     const QString help = QString::fromUtf8(process.readAllStandardOutput());
     for (const char* option : {"--listen", "--name", "--source", "--info", "--info-interval", "--directory",
-                               "--announce", "--burst", "--queue", "--max-listeners", "--list"})
+                               "--announce", "--burst", "--queue", "--max-listeners", "--list", "--rate",
+                               "--channels", "--bitrate", "--shuffle", "--stations", "--greeting-timeout"})
         EXPECT_TRUE(help.contains(option)) << option;
 }
 

@@ -74,10 +74,66 @@ TEST(StationOptionsTest, BadValuesAreUsageErrors)
         {"--listen", "6565"}, {"--listen", ":6565"}, {"--listen", "h:"}, {"--listen", "h:-1"},
         {"--listen", "h:65536"}, {"--queue", "0"}, {"--burst", "-1"}, {"--burst", "nan"},
         {"--name", std::string(300, 'n')}, {"--info", "two\nlines"}, {"--list", ",x"}, {"--list", "a,"},
-        {"--max-listeners", "many"}, {"stray"}, {"--name"}, {"--source", "noise"}, {"--source", "song.ogg"},
-        {"--source", "dir/.mp3"}};
+        {"--max-listeners", "many"}, {"stray"}, {"--name"}, {"--source", ""}, {"--source", "ftp://host/a.mp3"}};
     for (const auto& args : bad)
         EXPECT_THROW(ParseOptions(args), UsageError) << args[0] << " " << (args.size() > 1 ? args[1] : "");
+}
+
+// Whether a file, folder or stream can be played only opening it tells, so
+// any path or web stream reaches the sources; other schemes cannot be read.
+TEST(StationOptionsTest, SourcesAreLeftToTheSourcesToOpen)
+{
+    for (const std::string source : {"song.ogg", "noise", "/srv/music", "list.pls", "https://radio.example/live"})
+        EXPECT_EQ(ParseOptions({"--source", source}).source, source);
+}
+
+// Message fragments name what is wrong, so a user can fix the value.
+TEST(StationOptionsTest, FormatAndPlayOptionsParseOrSayWhatIsWrong)
+{
+    const struct {
+        std::vector<std::string> args;
+        std::string message; // empty: accepted
+    } cases[] = {
+        {{"--rate", "22050", "--channels", "1", "--bitrate", "32"}, ""},
+        {{"--rate", "44100", "--bitrate", "copy"}, ""},
+        {{"--rate", "48000", "--bitrate", "320"}, ""},
+        {{"--rate", "8000", "--bitrate", "8"}, ""},
+        {{"--shuffle", "--name", "X"}, ""},
+        {{"--name", "X", "--shuffle"}, ""},
+        {{"--rate", "44000"}, "not an MPEG Layer III rate"},
+        {{"--rate", "96000"}, "8000 to 48000"},
+        {{"--rate", "11025.5"}, "8000 to 48000"},
+        {{"--channels", "3"}, "1 or 2"},
+        {{"--channels", "0"}, "1 or 2"},
+        {{"--bitrate", "400"}, "8 to 320"},
+        {{"--bitrate", "7"}, "8 to 320"},
+        {{"--bitrate", "fast"}, "or copy"},
+        {{"--rate", "44100"}, "24 kbit/s"},                         // the default bitrate is not MPEG-1's
+        {{"--rate", "11025", "--bitrate", "320"}, "320 kbit/s"},
+        {{"--shuffle", "yes"}, "unknown argument 'yes'"},           // a switch takes no value
+        {{"--stations", "a.conf", "--rate", "22050"}, "--stations"}, // per-station options go into the file
+        {{"--stations", ""}, "--stations"},
+    };
+    for (const auto& c : cases) {
+        std::string error;
+        try {
+            ParseOptions(c.args);
+        } catch (const UsageError& e) {
+            error = e.what();
+        }
+        EXPECT_EQ(error.empty(), c.message.empty()) << c.args[0] << " " << error;
+        EXPECT_NE(error.find(c.message), std::string::npos) << c.args[0] << ": " << error;
+    }
+    const Options o = ParseOptions({"--rate", "22050", "--channels", "1", "--bitrate", "copy", "--shuffle"});
+    EXPECT_EQ(o.format.sampleRate, 22050);
+    EXPECT_EQ(o.format.channels, 1);
+    EXPECT_TRUE(o.format.copyBitrate);
+    EXPECT_TRUE(o.play.shuffle);
+    const Options defaults = ParseOptions({"--stations", "a.conf", "--directory", "127.0.0.1:0", "--greeting-timeout", "1"});
+    EXPECT_EQ(defaults.format.sampleRate, 11025);
+    EXPECT_EQ(defaults.format.channels, 2);
+    EXPECT_EQ(defaults.format.bitrateKbps, 24);
+    EXPECT_FALSE(defaults.format.copyBitrate || defaults.play.shuffle);
 }
 
 TEST(StationHeaderTest, DefaultFormatMatchesTheClientsStoredInputFormat)
