@@ -1034,32 +1034,30 @@ void TfmMain::AttachMediaControls(MprisService& media)
 
 void TfmMain::MediaPlay()
 {
-    // A press, the click and the release, as the mouse gives them, so the
-    // button shows what a click leaves it at; a disabled one takes no press.
-    if (!btnconnect->isEnabled())
-        return;
-    btnconnectMouseDown(btnconnect, Qt::LeftButton, Qt::NoModifier, 0, 0);
-    try {
-        btnConnectClick(btnconnect);
-    } catch (...) {
-        btnconnectMouseUp(btnconnect, Qt::LeftButton, Qt::NoModifier, 0, 0);
-        throw;
-    }
-    btnconnectMouseUp(btnconnect, Qt::LeftButton, Qt::NoModifier, 0, 0);
+    ClickLikeTheMouse(btnconnect, &TfmMain::btnconnectMouseDown, &TfmMain::btnConnectClick,
+                      &TfmMain::btnconnectMouseUp);
 }
 
 void TfmMain::MediaStop()
 {
-    if (!btndisconnect->isEnabled())
+    ClickLikeTheMouse(btndisconnect, &TfmMain::btndisconnectMouseDown, &TfmMain::btnDisconnectClick,
+                      &TfmMain::btndisconnectMouseUp);
+}
+
+void TfmMain::ClickLikeTheMouse(platform::TImage* button, MouseHandler down, ClickHandler click, MouseHandler up)
+{
+    // A press, the click and the release, as the mouse gives them, so the
+    // button shows what a click leaves it at; a disabled one takes no press.
+    if (!button->isEnabled())
         return;
-    btndisconnectMouseDown(btndisconnect, Qt::LeftButton, Qt::NoModifier, 0, 0);
+    (this->*down)(button, Qt::LeftButton, Qt::NoModifier, 0, 0);
     try {
-        btnDisconnectClick(btndisconnect);
+        (this->*click)(button);
     } catch (...) {
-        btndisconnectMouseUp(btndisconnect, Qt::LeftButton, Qt::NoModifier, 0, 0);
+        (this->*up)(button, Qt::LeftButton, Qt::NoModifier, 0, 0);
         throw;
     }
-    btndisconnectMouseUp(btndisconnect, Qt::LeftButton, Qt::NoModifier, 0, 0);
+    (this->*up)(button, Qt::LeftButton, Qt::NoModifier, 0, 0);
 }
 
 void TfmMain::MediaPlaybackChanged(bool playing)

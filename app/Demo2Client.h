@@ -249,6 +249,9 @@ private:
     // text with the station's name.
     void MediaPlaybackChanged(bool playing);
     void PublishNowPlaying();
+    using MouseHandler = void (TfmMain::*)(QObject*, Qt::MouseButton, Qt::KeyboardModifiers, int, int);
+    using ClickHandler = void (TfmMain::*)(QObject*);
+    void ClickLikeTheMouse(platform::TImage* button, MouseHandler down, ClickHandler click, MouseHandler up);
 
     // Private state, in declaration order.
     std::int32_t BytesReceived = 0;

@@ -91,11 +91,13 @@ struct Mode {
 };
 
 // One station in `mode` with `listeners`: its CPU share and resident memory.
-bool Measure(const QString& host, const QString& url, const Mode& mode, int listeners, int seconds)
+bool Measure(const QString& url, const Mode& mode, int listeners, int seconds)
 {
     QProcess station;
     station.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    station.start(host, QStringList{url} << mode.format);
+    station.start(QStringLiteral(SENDOLIN_STATION_BINARY),
+                  QStringList{"--source", url, "--listen", "127.0.0.1:0", "--name", "Bench", "--max-listeners", "20000"}
+                      << mode.format);
     QByteArray line;
     while (!line.startsWith("stream ") && station.waitForReadyRead(15000))
         line += station.readLine();
@@ -155,13 +157,13 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "icecast2 did not come up:\n%s\n", qPrintable(icecast.Log()));
         return 1;
     }
-    const QString host = QCoreApplication::applicationDirPath() + "/source_station_host";
-    const Mode modes[] = {{"pass-through", {"44100", "2", "128"}}, {"transcoding", {"11025", "2", "24"}}};
+    const Mode modes[] = {{"pass-through", {"--rate", "44100", "--channels", "2", "--bitrate", "128"}},
+                          {"transcoding", {"--rate", "11025", "--channels", "2", "--bitrate", "24"}}};
     std::printf("measured %d s each; targets: the source alone (0 listeners) < 0.5 %% of a core passed through,"
                 " < 3 %% transcoded\n", seconds);
     for (const Mode& mode : modes) {
         for (int listeners : {0, 100, 1000}) {
-            if (!Measure(host, icecast.ListenUrl("radio"), mode, listeners, seconds))
+            if (!Measure(icecast.ListenUrl("radio"), mode, listeners, seconds))
                 return 1;
         }
     }
