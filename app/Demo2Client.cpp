@@ -223,7 +223,11 @@ void TfmMain::FormShow(QObject*)
     // appeared (setVisible).
     if (!IconTaskBar->Visible)
         IconTaskBar->ShowIcon();
-    RadiosenderTimerTimer(this);
+    // Shown again from the tray while the last query is still under way, the
+    // window lets that query refill the list: a second one on its still-open
+    // socket fails, and a failed query closes the window.
+    if (HTTPWSocket->State() == net::wsClosed)
+        RadiosenderTimerTimer(this);
     BringToFront();
 }
 
@@ -398,6 +402,13 @@ bool TfmMain::StartDrag(const QPoint& windowPoint, const QMouseEvent& press)
 {
     if (!InDragStrip(windowPoint) || press.button() != Qt::LeftButton)
         return false;
+    // A window manager that framed the window right after it was mapped can
+    // leave the toolkit believing it still sits at the origin; the manager's
+    // move starts from where the toolkit says the pointer is, so the window
+    // would leap by its true offset. The press knows where the window is.
+    const QPoint origin = press.globalPosition().toPoint() - windowPoint;
+    if (origin != pos())
+        move(origin);
     // A window manager moves the window best (snapping, its own limits);
     // without one that supports it, the window follows the mouse itself.
     if (windowHandle() && windowHandle()->startSystemMove())
