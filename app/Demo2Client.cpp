@@ -32,6 +32,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QLocale>
 #include <QMouseEvent>
 #include <QThread>
@@ -412,6 +413,10 @@ bool TfmMain::StartDrag(const QPoint& windowPoint, const QMouseEvent& press)
     // A window manager moves the window best (snapping, its own limits);
     // without one that supports it, the window follows the mouse itself.
     if (windowHandle() && windowHandle()->startSystemMove())
+        return true;
+    // A Wayland window cannot place itself: without the compositor's move
+    // (no pointer it knows of) the press is a drag that goes nowhere.
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
         return true;
     m_dragging = true;
     m_dragGrip = press.globalPosition().toPoint() - pos();
