@@ -1,6 +1,7 @@
 // The client as a native Wayland program on a compositor of the test's own
 // (weston, headless): the real program's window read back from the
-// compositor's screen against the skin's bitmaps, and the window in-process
+// compositor's screen against the skin's bitmaps, its tray icon on the
+// session bus, and a box it shows; and the window in-process
 // at its size, playing a real station, with its boxes held by it and its
 // strip handing the drag to the compositor. The compositor starts before the
 // QApplication, so this binary has its own entry point.
@@ -80,6 +81,10 @@ protected:
         ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
         ini.write((directory.BaseUrl() + u'\n').toUtf8());
         ini.close();
+        // The desktop's tray, there before the program: Qt looks for it once.
+        tray.start(QStringLiteral(SNI_HOST), QStringList());
+        ASSERT_TRUE(tray.waitForStarted(10000));
+        ASSERT_TRUE(WaitUntil([&] { return trayOutput.append(tray.readAllStandardOutput()).contains("ready\n"); }, 15000));
         client.setProcessEnvironment(g_weston->Environment());
         client.setProcessChannelMode(QProcess::ForwardedChannels);
         client.start(program, {});
@@ -88,17 +93,21 @@ protected:
 
     void TearDown() override
     {
-        client.terminate();
-        if (!client.waitForFinished(10000))
-            client.kill();
+        for (QProcess* p : {&client, &tray}) {
+            p->terminate();
+            if (!p->waitForFinished(10000))
+                p->kill();
+        }
     }
 
     QTemporaryDir home;
     testsupport::DirectoryStub directory;
+    QProcess tray;
+    QByteArray trayOutput;
     QProcess client;
 };
 
-TEST_F(WaylandProgram, TheWindowShowsItsSkinAndABoxShowsBesideIt)
+TEST_F(WaylandProgram, TheWindowShowsItsSkinItsIconIsAStatusNotifierItemAndABoxShows)
 {
     QImage screen;
     std::optional<QPoint> at;
@@ -127,6 +136,9 @@ TEST_F(WaylandProgram, TheWindowShowsItsSkinAndABoxShowsBesideIt)
         const QImage face = title ? skin.copy(QRect(part.area.topLeft() + QPoint(12, 0), part.area.size())) : skin;
         EXPECT_TRUE(Matches(screen, face, *at + part.area.topLeft())) << "the window is not drawn as its skin";
     }
+
+    EXPECT_TRUE(WaitUntil([&] { return trayOutput.append(tray.readAllStandardOutput()).contains("registered "); }, 15000))
+        << "the icon never registered as a StatusNotifierItem";
 
     // A box: Play with no station picked says so.
     ASSERT_TRUE(WaitUntil([] {
