@@ -32,6 +32,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QLocale>
 #include <QMouseEvent>
 #include <QThread>
@@ -223,7 +224,11 @@ void TfmMain::FormShow(QObject*)
     // appeared (setVisible).
     if (!IconTaskBar->Visible)
         IconTaskBar->ShowIcon();
-    RadiosenderTimerTimer(this);
+    // Shown again from the tray while the last query is still under way, the
+    // window lets that query refill the list: a second one on its still-open
+    // socket fails, and a failed query closes the window.
+    if (HTTPWSocket->State() == net::wsClosed)
+        RadiosenderTimerTimer(this);
     BringToFront();
 }
 
@@ -398,9 +403,20 @@ bool TfmMain::StartDrag(const QPoint& windowPoint, const QMouseEvent& press)
 {
     if (!InDragStrip(windowPoint) || press.button() != Qt::LeftButton)
         return false;
+    // A window manager that framed the window right after it was mapped can
+    // leave the toolkit believing it still sits at the origin; the manager's
+    // move starts from where the toolkit says the pointer is, so the window
+    // would leap by its true offset. The press knows where the window is.
+    const QPoint origin = press.globalPosition().toPoint() - windowPoint;
+    if (origin != pos())
+        move(origin);
     // A window manager moves the window best (snapping, its own limits);
     // without one that supports it, the window follows the mouse itself.
     if (windowHandle() && windowHandle()->startSystemMove())
+        return true;
+    // A Wayland window cannot place itself: without the compositor's move
+    // (no pointer it knows of) the press is a drag that goes nowhere.
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
         return true;
     m_dragging = true;
     m_dragGrip = press.globalPosition().toPoint() - pos();

@@ -13,7 +13,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth fonts-liberation mpg123 alsa-utils
   desktop-file-utils appstream systemd man-db dpkg-dev openbox xdotool x11-utils
-  dbus-daemon trayer playerctl
+  dbus-daemon trayer playerctl qt6-wayland weston
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev icecast2 ffmpeg sox
 )
 

@@ -1,9 +1,13 @@
 // GUI thread only. The hooks live here, beside the real dialogs they replace.
+// A box belongs to the window it speaks for, so the desktop keeps it on top
+// of that window and groups the two (on Wayland a box without a parent is a
+// window of its own, placed anywhere and lost behind others).
 #include "platform/toolkit/Dialogs.h"
 
 #include "platform/toolkit/Application.h"
 #include "platform/toolkit/DialogTranscript.h"
 
+#include <QApplication>
 #include <QInputDialog>
 #include <QMessageBox>
 
@@ -21,6 +25,24 @@ InputBoxHook& InputHook()
 {
     static InputBoxHook hook;
     return hook;
+}
+
+// The shown main window, else the active one, else the one shown window
+// that is not itself a box; a hidden window cannot hold a box up, so the box
+// then stands alone.
+QWidget* BoxParent()
+{
+    QWidget* main = Application::Instance().MainForm();
+    if (main && main->isVisible())
+        return main;
+    if (QWidget* active = QApplication::activeWindow(); active && active->isVisible())
+        return active;
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        const Qt::WindowType type = window->windowType();
+        if (window->isVisible() && (type == Qt::Window || type == Qt::Tool) && !window->inherits("QDialog"))
+            return window;
+    }
+    return nullptr;
 }
 
 } // namespace
@@ -48,7 +70,7 @@ void MessageBox(const QString& caption, const QString& text)
     }
     if (DialogTranscript::Record(QStringLiteral("message"), caption, text))
         return;
-    QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok);
+    QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, BoxParent());
     box.exec();
 }
 
@@ -60,7 +82,7 @@ QString InputBox(const QString& caption, const QString& prompt, const QString& p
     } else if (DialogTranscript::Record(QStringLiteral("input"), caption, prompt)) {
         answer.ok = false;
     } else {
-        QInputDialog dialog;
+        QInputDialog dialog(BoxParent());
         dialog.setWindowTitle(caption);
         dialog.setLabelText(prompt);
         dialog.setTextValue(preset);
