@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 using namespace platform;
 
@@ -33,7 +34,7 @@ const char* ErrorText(MMRESULT code)
 TWaveOutCalls TWaveOutCalls::Platform()
 {
     return {waveOutOpen, waveOutPrepareHeader, waveOutUnprepareHeader,
-            waveOutWrite, waveOutReset, waveOutClose};
+            waveOutWrite, waveOutReset, waveOutClose, waveOutGetQueuedTime};
 }
 
 TACMOut::TACMOut(QObject* owner)
@@ -107,11 +108,26 @@ void TACMOut::Play(const void* Data, std::uint32_t Size)
         // A second of audio held back (a station's burst comes in one read)
         // already covers what the pre-roll is for; waiting for more reads
         // would only delay the start by a network tick each.
-        if (m_heldBytes < m_queueLimit / QueueSeconds * PrerollSeconds)
+        if (m_heldBytes < m_queueLimit / QueueSeconds * PrerollMs / 1000)
             return;
         m_prerollCount = 0;
     }
     SubmitWaiting();
+}
+
+std::uint32_t TACMOut::QueuedMilliseconds()
+{
+    if (!m_active)
+        return 0;
+    DWORD atDevice = 0;
+    if (!Calls.GetQueuedTime || Calls.GetQueuedTime(m_deviceHandle, &atDevice) != MMSYSERR_NOERROR)
+        atDevice = 0;
+    std::uint64_t waiting = 0;
+    for (const Block* block : m_pendingHeaders)
+        waiting += block->header.dwBufferLength;
+    const std::uint64_t bytesPerSecond = m_format.Format.nAvgBytesPerSec; // packed: by value
+    const std::uint64_t waitingMs = bytesPerSecond ? waiting * 1000 / bytesPerSecond : 0;
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(atDevice + waitingMs, std::numeric_limits<std::uint32_t>::max()));
 }
 
 void TACMOut::SubmitWaiting()

@@ -40,6 +40,7 @@ struct TWaveOutCalls {
     std::function<platform::MMRESULT(platform::HWAVEOUT, platform::WAVEHDR*, platform::UINT)> Write;
     std::function<platform::MMRESULT(platform::HWAVEOUT)> Reset;
     std::function<platform::MMRESULT(platform::HWAVEOUT)> Close;
+    std::function<platform::MMRESULT(platform::HWAVEOUT, platform::DWORD*)> GetQueuedTime;
 
     static TWaveOutCalls Platform();
 };
@@ -58,7 +59,11 @@ public:
     // blocks ready for when it makes room.
     static constexpr unsigned QueueSeconds = 5;
     static constexpr unsigned DeviceSeconds = 3;
-    static constexpr unsigned PrerollSeconds = 1;
+    // The pre-roll also ends once the held-back blocks hold PrerollMs of
+    // audio: a station's burst comes in one read, and a live stream's
+    // batches come a tenth of a second apart; the device gathers its own
+    // start threshold anyway, so holding more here only delays the sound.
+    static constexpr unsigned PrerollMs = 200;
     // The bound never goes below MinQueueBytes (a format with no or a tiny
     // byte rate) and the memory held, blocks' bookkeeping included, never
     // above MaxHeldBytes (an absurd byte rate).
@@ -86,6 +91,10 @@ public:
     std::size_t HeldBytes() const { return m_heldBytes; }
     std::size_t DeviceBytes() const { return m_deviceBytes; }
     std::size_t QueueLimit() const { return m_queueLimit; }
+    // Playing time queued ahead of what is heard: what the device reports
+    // plus the blocks still held here, at the format's byte rate. 0 while
+    // closed.
+    std::uint32_t QueuedMilliseconds();
     std::size_t DeviceLimit() const { return m_deviceLimit; }
     // Blocks dropped whole, and every audio byte dropped (whole blocks and
     // the cut-off beginnings of blocks).

@@ -99,15 +99,16 @@ TEST_F(ACMOutTest, PrerollHoldsFourBlocksThenWritesThemOldestFirst)
     EXPECT_EQ(out.LiveCount(), 6u);
 }
 
-// A station's burst arrives in one read: waiting for three more reads would
-// only hold back audio that is already there, a network tick per read.
-TEST_F(ACMOutTest, PrerollEndsEarlyOnceASecondOfAudioIsHeld)
+// A station's burst arrives in one read, a live stream's batches a tenth of
+// a second apart: waiting for more reads would only hold back audio that is
+// already there, a network tick per read.
+TEST_F(ACMOutTest, PrerollEndsEarlyOnceItsPlayingTimeIsHeld)
 {
     out.Open(Mpeg());
-    const std::uint32_t second = out.QueueLimit() / TACMOut::QueueSeconds;
-    PlayText(std::string(second / 2, 'a'));
-    EXPECT_TRUE(fake.written.empty()) << "half a second ended the pre-roll";
-    PlayText(std::string(second / 2, 'b'));
+    const std::uint32_t preroll = out.QueueLimit() / TACMOut::QueueSeconds * TACMOut::PrerollMs / 1000;
+    PlayText(std::string(preroll / 2, 'a'));
+    EXPECT_TRUE(fake.written.empty()) << "half the pre-roll's time ended it";
+    PlayText(std::string(preroll - preroll / 2, 'b'));
     EXPECT_EQ(fake.written.size(), 2u) << "a second held back was not written";
     EXPECT_EQ(out.PrerollCount(), 0);
     PlayText("c");
