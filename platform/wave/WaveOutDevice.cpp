@@ -51,9 +51,13 @@ WaveOutDevice::WaveOutDevice(HWAVEOUT handle, const wave::StreamFormat& format,
                              std::unique_ptr<wave::AlsaPcm> pcm, HWND callback, DWORD_PTR instance)
     : m_handle(handle), m_format(format), m_pcm(std::move(pcm)), m_callback(callback), m_instance(instance)
 {
-    if (m_format.coding == wave::Coding::Mpeg)
+    if (m_format.coding == wave::Coding::Mpeg) {
         m_decoder = std::make_unique<wave::MpegDecoder>();
-    else
+        // A stream is taken at its announced rate, as every queue bound of the
+        // wave output's users is; one that announces none, at what it decoded to.
+        if (m_format.bytesPerSecond > 0)
+            m_framesPerByte = double(m_format.pcm.rate) / m_format.bytesPerSecond;
+    } else
         m_framesPerByte = 1.0 / std::max(1u, m_format.pcm.FrameBytes());
     wave::AudibleLevel::MakeCurrent(m_level);
     m_thread = std::thread([this] { Run(); });
@@ -97,6 +101,9 @@ MMRESULT WaveOutDevice::Write(WAVEHDR* header)
         if (header->dwFlags & WHDR_INQUEUE)
             return WAVERR_STILLPLAYING;
         header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
+        // A block's memory may come back as a later block's: the helper
+        // tells blocks apart by this number, never by address.
+        header->reserved = ++m_blocksWritten;
         m_queue.push_back(header);
     }
     m_wake.notify_one();
@@ -129,7 +136,7 @@ DWORD WaveOutDevice::QueuedMilliseconds()
     frames = std::max(frames, 0.0);
     for (const WAVEHDR* header : m_queue) {
         double left = header->dwBufferLength * m_framesPerByte;
-        if (header == m_look.block)
+        if (header->reserved == m_look.block)
             left -= double(m_look.blockFrames);
         frames += std::max(left, 0.0);
     }
@@ -195,8 +202,8 @@ void WaveOutDevice::PlayBlock(WAVEHDR* header)
 {
     const auto* data = reinterpret_cast<const std::uint8_t*>(header->lpData);
     const std::size_t size = header->dwBufferLength;
-    if (m_block != header) {
-        m_block = header;
+    if (m_block != header->reserved) {
+        m_block = header->reserved;
         m_blockStart = m_pcm->Written();
         m_blockCarry = 0;
     }
@@ -216,9 +223,9 @@ void WaveOutDevice::PlayBlock(WAVEHDR* header)
     }
     m_lastBlock = std::chrono::steady_clock::now();
     if (complete) {
-        if (m_decoder)
+        if (m_decoder && m_format.bytesPerSecond == 0)
             CountDecoded(size, BlockFramesOut());
-        m_block = nullptr; // its memory may come back as a new block
+        m_block = 0;
         FinishBlock(header);
     }
 }
@@ -232,7 +239,8 @@ void WaveOutDevice::CountDecoded(std::size_t bytes, std::uint64_t frames)
         m_decodedFrames /= 2;
     }
     std::lock_guard guard(m_lock);
-    m_framesPerByte = m_decodedBytes ? double(m_decodedFrames) / double(m_decodedBytes) : 0.0;
+    if (m_decodedBytes > 0)
+        m_framesPerByte = double(m_decodedFrames) / double(m_decodedBytes);
 }
 
 bool WaveOutDevice::WritePcm(const std::uint8_t* data, std::size_t bytes, const wave::PcmLayout& layout)
@@ -301,7 +309,7 @@ void WaveOutDevice::ReportPlayed()
 void WaveOutDevice::DoReset()
 {
     m_pcm->Drop();
-    m_block = nullptr;
+    m_block = 0;
     if (m_decoder)
         m_decoder->Restart();
     m_partialFrame.clear();

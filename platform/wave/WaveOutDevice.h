@@ -38,9 +38,9 @@ public:
     void Reset();
     bool HasQueued();
     // Playing time written and not yet heard: exact for what the device
-    // holds, estimated from the decoder's recent frames per byte for blocks
-    // not decoded yet (none counted before one block was decoded), so that
-    // the estimate errs short, never long.
+    // holds; blocks not decoded yet count at the record's announced byte
+    // rate, or, without one, at the decoder's recent frames per byte (none
+    // before the first block is decoded).
     DWORD QueuedMilliseconds();
     // Header flags are shared with the helper thread.
     MMRESULT Prepare(WAVEHDR* header);
@@ -103,14 +103,15 @@ private:
         bool running = false;
         std::chrono::steady_clock::time_point at;
         unsigned rate = 0;
-        const WAVEHDR* block = nullptr; // being played
+        DWORD_PTR block = 0;           // the number of the block being played
         std::uint64_t blockFrames = 0;  // of it at the device
     } m_look;
     double m_framesPerByte = 0;           // under m_lock
     std::uint64_t m_decodedBytes = 0;     // helper thread only, with:
     std::uint64_t m_decodedFrames = 0;
+    DWORD_PTR m_blocksWritten = 0; // blocks written so far, numbering them (under m_lock)
     // Where the block being played started at the device (helper thread only).
-    const WAVEHDR* m_block = nullptr;
+    DWORD_PTR m_block = 0;
     std::uint64_t m_blockStart = 0;
     std::uint64_t m_blockCarry = 0; // its frames before a format change
 
