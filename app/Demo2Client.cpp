@@ -723,6 +723,7 @@ void TfmMain::CSocketConnect(QObject*, TCustomWinSocket* Socket)
     RadiosenderTimer->SetEnabled(false);
     BytesReceived = 0;
     m_lastReadoutBytes = 0;
+    m_waitingAtReadout = 0;
     m_streamReadPortion = 1; // a new socket reads every batch
     KBPSTimer->SetEnabled(true);
     Zeit->ResetCount();
@@ -769,6 +770,7 @@ void TfmMain::CSocketRead(QObject*, TCustomWinSocket* Socket)
         ACMO->Play(buffer.data(), static_cast<std::uint32_t>(buffer.size()));
     } catch (...) {
     }
+    PaceStreamReads();
 }
 
 void TfmMain::CSocketDisconnect(QObject*, TCustomWinSocket*)
@@ -776,6 +778,7 @@ void TfmMain::CSocketDisconnect(QObject*, TCustomWinSocket*)
     btnconnect->setEnabled(true);
     KBPSTimer->SetEnabled(false);
     BytesReceived = 0;
+    m_waitingAtReadout = 0;
     RadiosenderTimer->SetEnabled(true);
     RadiosenderTimerTimer(this);
     Zeit->SetRunMode(TCasseteContador::rmStopped); // keeps showing the elapsed time
@@ -815,13 +818,30 @@ void TfmMain::CountReceived(int Bytes)
 void TfmMain::KBPSTimerTimer(QObject*)
 {
     ReadStreamBacklog();
-    const double kibPerSecond = BytesReceived / 1024.0;
+    // The second's arrivals: what was read in it, and what came and still
+    // waits, less what waited at the last readout (counted then). Reads come
+    // whenever the pacing lets them, so bytes read alone would show one
+    // second's audio in the next.
+    const int waiting = StreamBytesWaiting();
+    const std::int64_t arrived = std::max<std::int64_t>(
+        0, std::int64_t(BytesReceived) + waiting - m_waitingAtReadout);
+    m_waitingAtReadout = waiting;
+    const double kibPerSecond = double(arrived) / 1024.0;
     QString number = QString::asprintf("%.2f", kibPerSecond);
     number.replace(QLatin1Char('.'), QLocale().decimalPoint());
     ShowStatus(QStringLiteral("Received %1 KB/s").arg(number));
-    m_lastReadoutBytes = BytesReceived;
+    m_lastReadoutBytes = std::int32_t(std::min<std::int64_t>(arrived, std::numeric_limits<std::int32_t>::max()));
     BytesReceived = 0;
     PaceStreamReads();
+}
+
+int TfmMain::StreamBytesWaiting()
+{
+    // Until the header is taken, what waits is (partly) the header, never counted.
+    TClientWinSocket* socket = CSocket->WinSocket();
+    if (ExpectHeader || !socket || !socket->IsConnected())
+        return 0;
+    return std::max(socket->BytesWaiting(), 0);
 }
 
 void TfmMain::ReadStreamBacklog()
@@ -833,26 +853,23 @@ void TfmMain::ReadStreamBacklog()
 
 void TfmMain::PaceStreamReads()
 {
-    // The client holds seconds of audio, so nothing is gained by reading
-    // each station batch (ten a second) as it comes: once a readout second
-    // has brought audio, the read notice waits for twice that much, and
-    // each readout reads what waits below it. The program then wakes for
-    // the stream only on the readout's own tick, and the readout still
-    // counts every byte of its second. A stream that suddenly brings more
-    // is read as soon as twice the last second waits; one that stalls is
-    // read at the next readout, after which the mark is 1 again.
+    // While seconds of audio are queued ahead of what is heard, nothing is
+    // gained by reading each station batch (ten a second) as it comes: the
+    // read notice then waits for twice what the last readout second
+    // brought, and each readout reads what waits below that, so the program
+    // wakes for the stream about once a second. With less queued, a read
+    // that waits could let the device run dry, so every arrival is read at
+    // once; the queue is asked again after every read and every readout.
+    constexpr std::uint32_t AmpleQueueMs = 2000;
     constexpr std::int64_t MaxPortion = 64 * 1024;
     TClientWinSocket* socket = CSocket->WinSocket();
     if (!socket || !socket->IsConnected())
         return;
     std::int64_t portion = 1;
-    if (!ExpectHeader)
+    if (!ExpectHeader && ACMO->QueuedMilliseconds() >= AmpleQueueMs)
         portion = std::clamp<std::int64_t>(2 * std::int64_t(m_lastReadoutBytes), 1, MaxPortion);
     const int mark = static_cast<int>(portion);
-    if (mark != m_streamReadPortion &&
-        platform::winsock::setsockopt(socket->SocketHandle(), platform::winsock::SOL_SOCKET,
-                                      platform::winsock::SO_RCVLOWAT, reinterpret_cast<const char*>(&mark),
-                                      sizeof mark) == 0)
+    if (mark != m_streamReadPortion && socket->SetReceiveLowWater(mark))
         m_streamReadPortion = mark;
 }
 

@@ -241,10 +241,13 @@ private:
     // The scroll tick rests while the window is hidden or both lines are blank.
     void UpdateScrollPause();
     // How much of the stream must wait before a read notice: twice what the
-    // last readout second brought once audio flows, otherwise every batch.
+    // last readout second brought while seconds of audio are queued ahead,
+    // otherwise every arrival.
     void PaceStreamReads();
     // Reads what waits below that mark, at each rate readout.
     void ReadStreamBacklog();
+    // Audio bytes arrived on the stream channel and not read yet.
+    int StreamBytesWaiting();
     // What the media controls show: whether the stream plays, and the info
     // text with the station's name.
     void MediaPlaybackChanged(bool playing);
@@ -284,6 +287,7 @@ private:
     QPoint m_dragGrip; // the pressed point, relative to the window's position
     QElapsedTimer m_hiddenSince; // valid while the display is paused
     std::int32_t m_lastReadoutBytes = 0; // what the last full readout second brought
+    int m_waitingAtReadout = 0;          // unread audio bytes the last readout counted
     int m_streamReadPortion = 1;          // the stream socket's low-water mark
     QPointer<platform::MprisService> m_media; // null without desktop media controls
 };

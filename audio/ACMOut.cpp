@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cstdint>
+#include <limits>
 
 using namespace platform;
 
@@ -33,7 +35,7 @@ const char* ErrorText(MMRESULT code)
 TWaveOutCalls TWaveOutCalls::Platform()
 {
     return {waveOutOpen, waveOutPrepareHeader, waveOutUnprepareHeader,
-            waveOutWrite, waveOutReset, waveOutClose};
+            waveOutWrite, waveOutReset, waveOutClose, waveOutGetQueuedTime};
 }
 
 TACMOut::TACMOut(QObject* owner)
@@ -91,27 +93,58 @@ void TACMOut::Play(const void* Data, std::uint32_t Size)
         ++m_droppedBlocks;
         return;
     }
-    // When only the newest part fits, that is the part worth hearing.
-    auto block = std::make_unique<Block>();
-    block->data = std::make_unique_for_overwrite<char[]>(keep); // filled at once
-    std::memcpy(block->data.get(), static_cast<const char*>(Data) + (Size - keep), keep);
-    block->header.lpData = block->data.get();
-    block->header.dwBufferLength = keep;
-    block->header.dwLoops = 1;
-    m_pendingHeaders.push_back(block.get());
-    m_liveHeaders.push_back(std::move(block));
-    m_heldBytes += keep;
+    // When only the newest part fits, that is the part worth hearing. A long
+    // read (a station's burst, a second's batch) becomes several blocks: each
+    // is reported done once it is heard, so what is held follows what is
+    // still to play, and live blocks are not dropped for audio long heard.
+    const char* from = static_cast<const char*>(Data) + (Size - keep);
+    const std::uint32_t piece = PieceBytes();
+    for (std::uint32_t at = 0; at < keep; at += piece)
+        Hold(from + at, std::min(piece, keep - at));
 
     if (m_prerollCount > 0) {
-        --m_prerollCount;
-        // A second of audio held back (a station's burst comes in one read)
-        // already covers what the pre-roll is for; waiting for more reads
-        // would only delay the start by a network tick each.
-        if (m_heldBytes < m_queueLimit / QueueSeconds * PrerollSeconds)
+        --m_prerollCount; // counts reads, not the blocks made of them
+        // PrerollMs held back already cover what the pre-roll is for; waiting
+        // for more reads would only delay the start by a network tick each.
+        if (m_heldBytes < m_queueLimit / QueueSeconds * PrerollMs / 1000)
             return;
         m_prerollCount = 0;
     }
     SubmitWaiting();
+}
+
+void TACMOut::Hold(const char* data, std::uint32_t size)
+{
+    auto block = std::make_unique<Block>();
+    block->data = std::make_unique_for_overwrite<char[]>(size); // filled at once
+    std::memcpy(block->data.get(), data, size);
+    block->header.lpData = block->data.get();
+    block->header.dwBufferLength = size;
+    block->header.dwLoops = 1;
+    m_pendingHeaders.push_back(block.get());
+    m_liveHeaders.push_back(std::move(block));
+    m_heldBytes += size;
+}
+
+std::uint32_t TACMOut::PieceBytes() const
+{
+    const std::size_t bytes = m_queueLimit / QueueSeconds * PieceMs / 1000;
+    return static_cast<std::uint32_t>(std::max<std::size_t>(m_frameBytes, bytes / m_frameBytes * m_frameBytes));
+}
+
+std::uint32_t TACMOut::QueuedMilliseconds()
+{
+    if (!m_active)
+        return 0;
+    DWORD atDevice = 0;
+    if (!Calls.GetQueuedTime || Calls.GetQueuedTime(m_deviceHandle, &atDevice) != MMSYSERR_NOERROR)
+        atDevice = 0;
+    std::uint64_t waiting = 0;
+    for (const Block* block : m_pendingHeaders)
+        waiting += block->header.dwBufferLength;
+    const std::uint64_t bytesPerSecond = m_format.Format.nAvgBytesPerSec; // packed: by value
+    const std::uint64_t waitingMs = bytesPerSecond ? waiting * 1000 / bytesPerSecond : 0;
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(atDevice + waitingMs, std::numeric_limits<std::uint32_t>::max()));
 }
 
 void TACMOut::SubmitWaiting()
@@ -120,26 +153,62 @@ void TACMOut::SubmitWaiting()
     // one is always queued behind the one playing. Each block leaves the
     // list before it is submitted: after a failure nothing is written twice,
     // the failed block waits for Close and the rest go out later.
-    while (!m_pendingHeaders.empty() && (m_deviceBytes < m_deviceLimit || m_deviceBlocks < 2)) {
+    std::uint64_t room = DeviceRoom();
+    while (!m_pendingHeaders.empty() && (m_deviceBytes < m_deviceLimit || m_deviceBlocks < 2 || room > 0)) {
         Block* next = m_pendingHeaders.front();
         m_pendingHeaders.pop_front();
         Submit(&next->header);
         next->atDevice = true;
         m_deviceBytes += next->header.dwBufferLength;
         ++m_deviceBlocks;
+        room -= std::min<std::uint64_t>(room, next->header.dwBufferLength);
     }
+}
+
+std::uint64_t TACMOut::DeviceRoom()
+{
+    // The blocks not reported done fill the device's share, but some may be
+    // played already (their notices wait to go in a batch) or half played (a
+    // burst's one long block): what the device says it has still to play
+    // decides then, or the device runs dry while the rest waits here for
+    // notices that come only once it has played everything.
+    DWORD queuedMs = 0;
+    if (m_deviceBytes < m_deviceLimit || !Calls.GetQueuedTime ||
+        Calls.GetQueuedTime(m_deviceHandle, &queuedMs) != MMSYSERR_NOERROR)
+        return 0;
+    constexpr std::uint64_t ShareMs = DeviceSeconds * 1000;
+    const std::uint64_t bytesPerSecond = m_deviceLimit / DeviceSeconds;
+    return queuedMs >= ShareMs ? 0 : (ShareMs - queuedMs) * bytesPerSecond / 1000;
 }
 
 std::size_t TACMOut::Room() const
 {
+    // The bound is on audio still to be heard: of the blocks at the device,
+    // only what it says it has still to play, since it reports blocks done in
+    // batches, a second or more after they were heard. What is kept is
+    // bounded apart, at KeptFactor times that.
+    const std::size_t unheard = m_heldBytes - m_deviceBytes + std::min(m_deviceBytes, m_deviceUnheard);
+    const std::size_t keptLimit = KeptFactor * m_queueLimit;
     const std::size_t memory = m_heldBytes + (m_liveHeaders.size() + 1) * BlockOverhead;
-    if (m_heldBytes >= m_queueLimit || memory >= MaxHeldBytes)
+    if (unheard >= m_queueLimit || m_heldBytes >= keptLimit || memory >= MaxHeldBytes)
         return 0;
-    return std::min(m_queueLimit - m_heldBytes, MaxHeldBytes - memory);
+    return std::min({m_queueLimit - unheard, keptLimit - m_heldBytes, MaxHeldBytes - memory});
+}
+
+void TACMOut::AskDeviceUnheard()
+{
+    DWORD queuedMs = 0;
+    if (!Calls.GetQueuedTime || Calls.GetQueuedTime(m_deviceHandle, &queuedMs) != MMSYSERR_NOERROR) {
+        m_deviceUnheard = SIZE_MAX; // every block at the device counts whole
+        return;
+    }
+    const std::uint64_t bytesPerSecond = m_queueLimit / QueueSeconds;
+    m_deviceUnheard = static_cast<std::size_t>(std::uint64_t(queuedMs) * bytesPerSecond / 1000);
 }
 
 std::uint32_t TACMOut::MakeRoom(std::uint32_t size)
 {
+    AskDeviceUnheard();
     // Audio the device has taken is never taken back; room comes from the
     // oldest waiting blocks.
     while (Room() < size && !m_pendingHeaders.empty())

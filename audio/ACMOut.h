@@ -6,9 +6,13 @@
 // arrives. Each block is kept until the device reports it done (MM_WOM_DONE
 // on the component's NotifyWindow) or Close releases it.
 //
-// What it holds is bounded by playing time (QueueLimit, from the format's
-// byte rate). The device takes at most DeviceLimit of it; the rest waits in
-// arrival order and goes to the device as done notices make room. When a
+// What it holds and is not heard yet is bounded by playing time (QueueLimit,
+// from the format's byte rate; the device says how much of its part it has
+// still to play); a read is held as blocks of at most PieceMs, so that what is
+// held follows what is still to play. The device takes DeviceLimit of it,
+// or more while it says it has less than its share still to play; the rest
+// waits in arrival order and goes to the device as done notices or later
+// blocks find room. When a
 // new block does not fit, the oldest waiting audio is dropped, so that after
 // a burst playback catches up with the live stream instead of lagging
 // behind it for good.
@@ -40,6 +44,7 @@ struct TWaveOutCalls {
     std::function<platform::MMRESULT(platform::HWAVEOUT, platform::WAVEHDR*, platform::UINT)> Write;
     std::function<platform::MMRESULT(platform::HWAVEOUT)> Reset;
     std::function<platform::MMRESULT(platform::HWAVEOUT)> Close;
+    std::function<platform::MMRESULT(platform::HWAVEOUT, platform::DWORD*)> GetQueuedTime;
 
     static TWaveOutCalls Platform();
 };
@@ -58,11 +63,20 @@ public:
     // blocks ready for when it makes room.
     static constexpr unsigned QueueSeconds = 5;
     static constexpr unsigned DeviceSeconds = 3;
-    static constexpr unsigned PrerollSeconds = 1;
+    // The pre-roll also ends once the held-back blocks hold PrerollMs of
+    // audio: a station's burst comes in one read, and a live stream's
+    // batches come a tenth of a second apart; the device gathers its own
+    // start threshold anyway, so holding more here only delays the sound.
+    static constexpr unsigned PrerollMs = 200;
     // The bound never goes below MinQueueBytes (a format with no or a tiny
     // byte rate) and the memory held, blocks' bookkeeping included, never
     // above MaxHeldBytes (an absurd byte rate).
     static constexpr std::size_t MinQueueBytes = 8u * 1024;
+    // The bound is on audio not heard yet; blocks are kept until the device
+    // reports them done, so what is kept may be up to this many times more.
+    static constexpr unsigned KeptFactor = 2;
+    // A read is held as blocks of at most this playing time.
+    static constexpr unsigned PieceMs = 250;
     static constexpr std::size_t MaxHeldBytes = 16u * 1024 * 1024;
 
     Q_INVOKABLE explicit TACMOut(QObject* owner = nullptr);
@@ -86,6 +100,10 @@ public:
     std::size_t HeldBytes() const { return m_heldBytes; }
     std::size_t DeviceBytes() const { return m_deviceBytes; }
     std::size_t QueueLimit() const { return m_queueLimit; }
+    // Playing time queued ahead of what is heard: what the device reports
+    // plus the blocks still held here, at the format's byte rate. 0 while
+    // closed.
+    std::uint32_t QueuedMilliseconds();
     std::size_t DeviceLimit() const { return m_deviceLimit; }
     // Blocks dropped whole, and every audio byte dropped (whole blocks and
     // the cut-off beginnings of blocks).
@@ -110,7 +128,13 @@ private:
     platform::LRESULT WndProc(unsigned message, platform::WPARAM wParam, platform::LPARAM lParam);
     void Submit(platform::PWaveHdr header);
     void SubmitWaiting();
+    // Bytes the device may take beyond its share of blocks not reported done.
+    std::uint64_t DeviceRoom();
     std::size_t Room() const;
+    // Queues one block for the device, after those waiting.
+    void Hold(const char* data, std::uint32_t size);
+    std::uint32_t PieceBytes() const;
+    void AskDeviceUnheard();
     std::uint32_t MakeRoom(std::uint32_t size);
     void DropOldestWaiting();
     void Realign();
@@ -130,6 +154,7 @@ private:
     std::size_t m_heldBytes = 0;
     std::size_t m_deviceBytes = 0;
     std::size_t m_deviceBlocks = 0;
+    std::size_t m_deviceUnheard = SIZE_MAX; // bytes' worth the device has still to play, asked at each Play
     std::size_t m_queueLimit = MinQueueBytes;
     std::size_t m_deviceLimit = MinQueueBytes * DeviceSeconds / QueueSeconds;
     std::uint16_t m_frameBytes = 1; // PCM frames must not be split by a drop

@@ -424,6 +424,13 @@ int TCustomWinSocket::BytesWaiting()
     return static_cast<int>(waiting);
 }
 
+bool TCustomWinSocket::SetReceiveLowWater(int bytes)
+{
+    std::lock_guard guard(m_lock);
+    return m_connected && ws::setsockopt(m_socket, ws::SOL_SOCKET, ws::SO_RCVLOWAT,
+                                         reinterpret_cast<const char*>(&bytes), sizeof bytes) == 0;
+}
+
 int TCustomWinSocket::ReceiveBytes(void* buffer, int count)
 {
     if (count == -1)

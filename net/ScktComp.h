@@ -88,6 +88,9 @@ public:
     int SendBytes(const void* buffer, int count);
     int SendString(const std::string& text);
     int BytesWaiting();
+    // How many received bytes must wait before a read notice (SO_RCVLOWAT;
+    // 1: every arrival). A peer that closes is still reported at once.
+    bool SetReceiveLowWater(int bytes);
     // A count of -1 asks how much is waiting and reads nothing.
     int ReceiveBytes(void* buffer, int count);
     std::string ReceiveString();

@@ -120,9 +120,13 @@ MMRESULT AlsaPcm::Configure(const PcmLayout& layout)
     snd_pcm_sw_params_t* sw;
     snd_pcm_sw_params_alloca(&sw);
     snd_pcm_sw_params_current(m_pcm, sw);
-    // Start once half the buffer is filled; Kick() starts a shorter tail.
-    snd_pcm_sw_params_set_start_threshold(m_pcm, sw, buffer / 2);
+    // Kick() starts a tail shorter than the threshold.
+    const snd_pcm_uframes_t start = std::clamp<snd_pcm_uframes_t>(
+        snd_pcm_uframes_t(layout.rate) * StartMs / 1000, 1, std::max<snd_pcm_uframes_t>(buffer, 1));
+    snd_pcm_sw_params_set_start_threshold(m_pcm, sw, start);
     snd_pcm_sw_params(m_pcm, sw);
+    snd_pcm_sw_params_current(m_pcm, sw);
+    snd_pcm_sw_params_get_start_threshold(sw, &m_startFrames);
     m_layout = layout;
     m_bufferFrames = buffer;
     m_periodFrames = period;

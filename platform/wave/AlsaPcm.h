@@ -26,9 +26,21 @@ public:
     static MMRESULT Open(std::unique_ptr<AlsaPcm>& out);
 
     // Sets rate, channels and sample size with about a second of device
-    // buffer in 50 ms periods. Any audio still buffered is discarded.
+    // buffer in 50 ms periods; the device starts once StartMs of audio is
+    // in it. Any audio still buffered is discarded.
     MMRESULT Configure(const PcmLayout& layout);
     const PcmLayout& Layout() const { return m_layout; }
+    // The device's buffer and start threshold in frames, as it took them.
+    unsigned long BufferFrames() const { return m_bufferFrames; }
+    unsigned long StartFrames() const { return m_startFrames; }
+
+    // Playing time a stream gathers before the device starts. The buffer is
+    // only its room: a live stream keeps no more in it than it gathered
+    // before the start, so the buffer's size adds no delay, while a stream
+    // that is far ahead fills it and lets the writer sleep for most of it.
+    // The start has to outlast the gap between two network batches (100 ms
+    // from the station) with room for a late one.
+    static constexpr unsigned StartMs = 300;
 
     // Writes whole frames, waiting for room; recovers from underruns. Returns
     // false when stop() turned true before everything was written. A device
@@ -74,6 +86,7 @@ private:
     std::uint64_t m_written = 0;
     unsigned long m_bufferFrames = 0;
     unsigned long m_periodFrames = 0;
+    unsigned long m_startFrames = 0;
     bool m_broken = false;
 };
 

@@ -87,6 +87,10 @@ MMRESULT waveOutWrite(HWAVEOUT hwo, WAVEHDR* header, UINT size);
 MMRESULT waveOutReset(HWAVEOUT hwo);
 // Fails with WAVERR_STILLPLAYING while blocks are queued.
 MMRESULT waveOutClose(HWAVEOUT hwo);
+// Playing time of the blocks written and not heard yet, in milliseconds:
+// exact for decoded audio; blocks not decoded yet count at the record's
+// announced byte rate (without one, at the rate the stream decoded lately).
+MMRESULT waveOutGetQueuedTime(HWAVEOUT hwo, DWORD* milliseconds);
 
 // Per-channel peak (0..32767) of the output that is audible now, across all
 // open devices; 0 while nothing plays. Read by the software mixer's meter.

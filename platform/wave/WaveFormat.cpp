@@ -26,6 +26,7 @@ MMRESULT ParsePcm(const WAVEFORMATEX& f, StreamFormat& out)
         return WAVERR_BADFORMAT;
     out.coding = Coding::Pcm;
     out.pcm = {f.nSamplesPerSec, f.nChannels, f.wBitsPerSample};
+    out.bytesPerSecond = f.nAvgBytesPerSec;
     return MMSYSERR_NOERROR;
 }
 
@@ -36,6 +37,7 @@ MMRESULT ParseMpeg(const WAVEFORMATEX& f, StreamFormat& out)
     // The decoder always delivers 16-bit samples at the stream's own rate.
     out.coding = Coding::Mpeg;
     out.pcm = {f.nSamplesPerSec, f.nChannels, 16};
+    out.bytesPerSecond = f.nAvgBytesPerSec;
     return MMSYSERR_NOERROR;
 }
 

@@ -21,6 +21,7 @@ struct PcmLayout {
 struct StreamFormat {
     Coding coding = Coding::Pcm;
     PcmLayout pcm; // for MPEG: the layout the record announces
+    unsigned bytesPerSecond = 0; // what the record announces; may be 0 for MPEG
 };
 
 // MMSYSERR_NOERROR and the parsed format, or WAVERR_BADFORMAT for an unknown

@@ -124,6 +124,17 @@ MMRESULT waveOutReset(HWAVEOUT hwo)
     return MMSYSERR_NOERROR;
 }
 
+MMRESULT waveOutGetQueuedTime(HWAVEOUT hwo, DWORD* milliseconds)
+{
+    if (!milliseconds)
+        return MMSYSERR_INVALPARAM;
+    WaveOutDevice* device = Find(hwo);
+    if (!device)
+        return MMSYSERR_INVALHANDLE;
+    *milliseconds = device->QueuedMilliseconds();
+    return MMSYSERR_NOERROR;
+}
+
 MMRESULT waveOutClose(HWAVEOUT hwo)
 {
     std::unique_ptr<WaveOutDevice> device;

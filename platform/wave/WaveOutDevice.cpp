@@ -12,7 +12,13 @@ namespace platform {
 
 namespace {
 
-constexpr auto IdleKickDelay = std::chrono::milliseconds(50);
+// A device still short of its start threshold starts by itself once no block
+// has come for this long, so that the end of a short stream is heard. It is
+// longer than the gap between a live stream's batches, whose device must
+// gather its whole threshold before it starts.
+constexpr auto IdleKickDelay = std::chrono::milliseconds(500);
+// The decoder's frames per byte follow about this many recent bytes.
+constexpr std::uint64_t DecodedWindowBytes = 64 * 1024;
 // How often a device still waiting to start is looked at.
 constexpr auto StartPollInterval = std::chrono::milliseconds(20);
 // The meter carries the play position on by itself, so once the device
@@ -45,8 +51,14 @@ WaveOutDevice::WaveOutDevice(HWAVEOUT handle, const wave::StreamFormat& format,
                              std::unique_ptr<wave::AlsaPcm> pcm, HWND callback, DWORD_PTR instance)
     : m_handle(handle), m_format(format), m_pcm(std::move(pcm)), m_callback(callback), m_instance(instance)
 {
-    if (m_format.coding == wave::Coding::Mpeg)
+    if (m_format.coding == wave::Coding::Mpeg) {
         m_decoder = std::make_unique<wave::MpegDecoder>();
+        // A stream is taken at its announced rate, as every queue bound of the
+        // wave output's users is; one that announces none, at what it decoded to.
+        if (m_format.bytesPerSecond > 0)
+            m_framesPerByte = double(m_format.pcm.rate) / m_format.bytesPerSecond;
+    } else
+        m_framesPerByte = 1.0 / std::max(1u, m_format.pcm.FrameBytes());
     wave::AudibleLevel::MakeCurrent(m_level);
     m_thread = std::thread([this] { Run(); });
 }
@@ -89,6 +101,9 @@ MMRESULT WaveOutDevice::Write(WAVEHDR* header)
         if (header->dwFlags & WHDR_INQUEUE)
             return WAVERR_STILLPLAYING;
         header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
+        // A block's memory may come back as a later block's: the helper
+        // tells blocks apart by this number, never by address.
+        header->reserved = ++m_blocksWritten;
         m_queue.push_back(header);
     }
     m_wake.notify_one();
@@ -108,6 +123,24 @@ bool WaveOutDevice::HasQueued()
 {
     std::lock_guard guard(m_lock);
     return !m_queue.empty() || !m_awaiting.empty() || !m_finished.empty();
+}
+
+DWORD WaveOutDevice::QueuedMilliseconds()
+{
+    std::lock_guard guard(m_lock);
+    if (m_look.rate == 0)
+        return 0;
+    double frames = double(m_look.deviceFrames);
+    if (m_look.running) // the device has played on since the helper looked
+        frames -= std::chrono::duration<double>(std::chrono::steady_clock::now() - m_look.at).count() * m_look.rate;
+    frames = std::max(frames, 0.0);
+    for (const WAVEHDR* header : m_queue) {
+        double left = header->dwBufferLength * m_framesPerByte;
+        if (header->reserved == m_look.block)
+            left -= double(m_look.blockFrames);
+        frames += std::max(left, 0.0);
+    }
+    return DWORD(frames * 1000 / m_look.rate);
 }
 
 void WaveOutDevice::PostNotice(unsigned message, LPARAM lParam)
@@ -169,6 +202,11 @@ void WaveOutDevice::PlayBlock(WAVEHDR* header)
 {
     const auto* data = reinterpret_cast<const std::uint8_t*>(header->lpData);
     const std::size_t size = header->dwBufferLength;
+    if (m_block != header->reserved) {
+        m_block = header->reserved;
+        m_blockStart = m_pcm->Written();
+        m_blockCarry = 0;
+    }
     bool complete = true;
     if (m_decoder) {
         complete = m_decoder->Decode(data, size, [this](const std::uint8_t* pcm, std::size_t bytes,
@@ -184,8 +222,25 @@ void WaveOutDevice::PlayBlock(WAVEHDR* header)
         m_partialFrame.erase(m_partialFrame.begin(), m_partialFrame.begin() + static_cast<std::ptrdiff_t>(whole));
     }
     m_lastBlock = std::chrono::steady_clock::now();
-    if (complete)
+    if (complete) {
+        if (m_decoder && m_format.bytesPerSecond == 0)
+            CountDecoded(size, BlockFramesOut());
+        m_block = 0;
         FinishBlock(header);
+    }
+}
+
+void WaveOutDevice::CountDecoded(std::size_t bytes, std::uint64_t frames)
+{
+    m_decodedBytes += bytes;
+    m_decodedFrames += frames;
+    if (m_decodedBytes > DecodedWindowBytes) { // older blocks count less and less
+        m_decodedBytes /= 2;
+        m_decodedFrames /= 2;
+    }
+    std::lock_guard guard(m_lock);
+    if (m_decodedBytes > 0)
+        m_framesPerByte = double(m_decodedFrames) / double(m_decodedBytes);
 }
 
 bool WaveOutDevice::WritePcm(const std::uint8_t* data, std::size_t bytes, const wave::PcmLayout& layout)
@@ -194,6 +249,8 @@ bool WaveOutDevice::WritePcm(const std::uint8_t* data, std::size_t bytes, const 
         // The stream changed its format: let what is buffered play out first.
         if (!WaitForPlayedOut())
             return false;
+        m_blockCarry = BlockFramesOut(); // the device counts afresh
+        m_blockStart = 0;
         if (m_pcm->Configure(layout) != MMSYSERR_NOERROR)
             return true; // nothing can play this; drop it and go on
         m_level->Clear();
@@ -252,6 +309,7 @@ void WaveOutDevice::ReportPlayed()
 void WaveOutDevice::DoReset()
 {
     m_pcm->Drop();
+    m_block = 0;
     if (m_decoder)
         m_decoder->Restart();
     m_partialFrame.clear();
@@ -300,7 +358,13 @@ void WaveOutDevice::PostDone(Urgency urgency)
 
 void WaveOutDevice::PublishPosition(std::uint64_t played)
 {
-    m_level->SetPosition({played, m_pcm->Written(), m_pcm->Running(), std::chrono::steady_clock::now()});
+    const std::uint64_t written = m_pcm->Written();
+    const bool running = m_pcm->Running();
+    const auto now = std::chrono::steady_clock::now();
+    m_level->SetPosition({played, written, running, now});
+    std::lock_guard guard(m_lock);
+    m_look = {written - std::min(played, written), running, now, m_pcm->Layout().rate,
+              m_block, m_block ? BlockFramesOut() : 0};
 }
 
 } // namespace platform

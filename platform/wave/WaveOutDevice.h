@@ -37,6 +37,11 @@ public:
     MMRESULT Write(WAVEHDR* header);
     void Reset();
     bool HasQueued();
+    // Playing time written and not yet heard: exact for what the device
+    // holds; blocks not decoded yet count at the record's announced byte
+    // rate, or, without one, at the decoder's recent frames per byte (none
+    // before the first block is decoded).
+    DWORD QueuedMilliseconds();
     // Header flags are shared with the helper thread.
     MMRESULT Prepare(WAVEHDR* header);
     MMRESULT Unprepare(WAVEHDR* header);
@@ -65,6 +70,9 @@ private:
     enum class Urgency { Now, WhenAwake };
     void PostDone(Urgency urgency = Urgency::Now);
     void PublishPosition(std::uint64_t played);
+    // Frames the block being played has sent to the device so far.
+    std::uint64_t BlockFramesOut() const { return m_blockCarry + m_pcm->Written() - m_blockStart; }
+    void CountDecoded(std::size_t bytes, std::uint64_t frames);
 
     const HWAVEOUT m_handle;
     const wave::StreamFormat m_format;
@@ -87,6 +95,25 @@ private:
     std::atomic<std::uint64_t> m_resetsDone{0}; // advanced by the helper under m_lock
     std::atomic<bool> m_stop{false};
     std::chrono::steady_clock::time_point m_lastBlock;
+
+    // What the helper last saw of the device and of the block it plays, for
+    // QueuedMilliseconds (under m_lock).
+    struct Look {
+        std::uint64_t deviceFrames = 0; // written, not played yet
+        bool running = false;
+        std::chrono::steady_clock::time_point at;
+        unsigned rate = 0;
+        DWORD_PTR block = 0;           // the number of the block being played
+        std::uint64_t blockFrames = 0;  // of it at the device
+    } m_look;
+    double m_framesPerByte = 0;           // under m_lock
+    std::uint64_t m_decodedBytes = 0;     // helper thread only, with:
+    std::uint64_t m_decodedFrames = 0;
+    DWORD_PTR m_blocksWritten = 0; // blocks written so far, numbering them (under m_lock)
+    // Where the block being played started at the device (helper thread only).
+    DWORD_PTR m_block = 0;
+    std::uint64_t m_blockStart = 0;
+    std::uint64_t m_blockCarry = 0; // its frames before a format change
 
     // PCM blocks may split a frame; the remainder waits for the next block.
     std::vector<std::uint8_t> m_partialFrame;

@@ -2,7 +2,8 @@
 // resident memory while idle, while playing with the window shown (scrolling
 // text, counter, rate readout and level bars running) and while playing
 // hidden, and the time from the Play click to the first PCM at the device,
-// stage by stage. Each figure is printed beside its target.
+// stage by stage; then, against stations with and without a burst, the first
+// PCM and the live age (from the station sending a byte to it being heard). Each figure is printed beside its target.
 //
 // Two processes: this one starts the station (its own process) and routes
 // ALSA to a device that behaves like a sound card (it plays in real time and
@@ -78,7 +79,7 @@ void Run(int ms)
 
 // When each stage of starting playback ended; zero while it has not.
 struct Stages {
-    Clock::time_point click, lookup, connect, greeting, header, deviceOpened, firstWrite;
+    Clock::time_point click, lookup, connect, greeting, header, firstAudio, deviceOpened, firstWrite;
     Clock::time_point deviceOpenStart;
 };
 
@@ -102,6 +103,8 @@ void WatchStages(TfmMain& form, Stages& s)
     };
     auto onRead = form.CSocket->OnRead;
     form.CSocket->OnRead = [=, &s, &form](QObject* sender, TCustomWinSocket* socket) {
+        if (s.header != Clock::time_point())
+            once(s.firstAudio); // the station sent it just now: loopback
         onRead(sender, socket);
         if (!form.Radioname->OriginalCaption().isEmpty())
             once(s.header);
@@ -242,6 +245,82 @@ int MeasureProgram(const testsupport::StationProcess& station, int seconds)
     return 0;
 }
 
+// Against a station without a burst: Play, then listening for a few seconds;
+// prints the click and the arrival of the first audio byte for the parent,
+// which times the first PCM and what is heard.
+int RunLatencyClient(const QString& directoryUrl)
+{
+    const QByteArray pacedDevice = qgetenv("ALSA_CONFIG_PATH");
+    testsupport::MainWindowHarness harness;
+    qputenv("ALSA_CONFIG_PATH", pacedDevice);
+    harness.WriteServerIni(directoryUrl.toStdString() + "\n");
+    TfmMain& form = harness.Create();
+    form.show();
+    if (!testsupport::WaitUntil([&] { return form.Adressliste->Count() > 0 && form.btnconnect->isEnabled(); }, 15000))
+        return 1;
+    Stages stages;
+    WatchStages(form, stages);
+    form.Adressliste->setCurrentIndex(0);
+    stages.click = Clock::now();
+    std::printf("click %lld\n", Nanoseconds(stages.click));
+    std::fflush(stdout);
+    QTest::mouseClick(form.btnconnect, Qt::LeftButton, {}, QPoint(5, 5));
+    Run(8000);
+    std::printf("audio %lld\n", Nanoseconds(stages.firstAudio));
+    std::fflush(stdout);
+    return 0;
+}
+
+// Times one client against a station of its own with `burst` seconds of
+// burst: Play to the first PCM at the device, and, from the device's starts,
+// how long after the station sent a byte it is heard. Without a burst the
+// station sends on the clock, so a byte's due time is the first audio byte's
+// arrival plus its playing time (the decoder's few milliseconds left out).
+void MeasureLatency(int burst)
+{
+    testsupport::StationProcess station({"--directory", "127.0.0.1:0", "--source", "melody", "--name", "Bench",
+                                         "--burst", QString::number(burst)});
+    if (!station.Start())
+        return;
+    QThread::sleep(unsigned(burst) + 1); // the burst exists
+    testsupport::AlsaRoute device(testsupport::AlsaRoute::Card, 4096);
+    QProcess client;
+    client.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    client.start(QCoreApplication::applicationFilePath(),
+                 {"--latency", QStringLiteral("http://127.0.0.1:%1/").arg(station.DirectoryPort())});
+    long long click = 0, audio = 0;
+    double firstPcm = -1;
+    while (client.state() != QProcess::NotRunning || client.canReadLine()) {
+        client.waitForReadyRead(1);
+        while (client.canReadLine()) {
+            const QByteArray line = client.readLine();
+            if (line.startsWith("click "))
+                click = line.mid(6).trimmed().toLongLong();
+            else if (line.startsWith("audio "))
+                audio = line.mid(6).trimmed().toLongLong();
+        }
+        if (firstPcm < 0 && click != 0 && !device.Captured().isEmpty())
+            firstPcm = double(Nanoseconds(Clock::now()) - click) / 1e6;
+    }
+    const std::vector<testsupport::AlsaRoute::Event> events = device.Events();
+    double age = -1;
+    int underruns = 0;
+    for (const auto& e : events) {
+        if (e.kind == testsupport::AlsaRoute::Event::Underrun)
+            ++underruns;
+        else if (audio != 0) // the last start decides what is heard from then on
+            age = double(Nanoseconds(e.at) - audio) / 1e6 - double(e.frame) * 1000.0 / 11025;
+    }
+    std::printf("burst %d s: Play -> first PCM at the device: %.1f ms   (target <= %s ms)\n", burst, firstPcm,
+                burst ? "150" : "400");
+    // With a burst the first bytes are old by its length by design; the age
+    // says something only without one.
+    if (burst == 0)
+        std::printf("burst 0 s: live age (sent -> heard): %.1f ms   (target <= 500 ms)\n", age);
+    std::printf("burst %d s: underruns after the first sound: %d\n", burst, underruns);
+    std::fflush(stdout);
+}
+
 int RunClient(const QString& directoryUrl, int seconds)
 {
     // The harness routes audio to the null device; play to the parent's paced one instead.
@@ -294,6 +373,11 @@ int RunClient(const QString& directoryUrl, int seconds)
 
 int main(int argc, char** argv)
 {
+    if (argc > 1 && QByteArray(argv[1]) == "--latency") {
+        platform::Application::PrepareToolkit();
+        QApplication app(argc, argv);
+        return RunLatencyClient(QString::fromLocal8Bit(argv[2]));
+    }
     if (argc > 1 && QByteArray(argv[1]) == "--client") {
         platform::Application::PrepareToolkit(); // as the program does
         QApplication app(argc, argv);
@@ -350,5 +434,7 @@ int main(int argc, char** argv)
     client.waitForFinished(-1);
     if (client.exitCode() != 0)
         return client.exitCode();
+    MeasureLatency(0);
+    MeasureLatency(2);
     return MeasureProgram(station, seconds);
 }

@@ -7,6 +7,11 @@ namespace testsupport {
 
 namespace {
 
+QString EventsPath(const QString& capturePath)
+{
+    return capturePath + QStringLiteral(".events");
+}
+
 QByteArray ConfigText(AlsaRoute::Kind kind, const QString& capturePath, qint64 captureLimit)
 {
     const QByteArray null = "pcm.null { type null }\n";
@@ -26,7 +31,8 @@ QByteArray ConfigText(AlsaRoute::Kind kind, const QString& capturePath, qint64 c
         QByteArray text = "pcm_type.sendolin_realtime { lib \"" SENDOLIN_REALTIME_SINK "\" }\n"
                           "pcm.!default {\n"
                           "  type sendolin_realtime\n"
-                          "  capture \"" + capturePath.toUtf8() + "\"\n";
+                          "  capture \"" + capturePath.toUtf8() + "\"\n"
+                          "  events \"" + EventsPath(capturePath).toUtf8() + "\"\n";
         if (captureLimit >= 0)
             text += "  capture_limit " + QByteArray::number(captureLimit) + "\n";
         return text + "}\n" + null;
@@ -69,6 +75,22 @@ QByteArray AlsaRoute::Captured() const
 {
     QFile file(CapturePath());
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+std::vector<AlsaRoute::Event> AlsaRoute::Events() const
+{
+    std::vector<Event> events;
+    QFile file(EventsPath(CapturePath()));
+    if (!file.open(QIODevice::ReadOnly))
+        return events;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() != 3)
+            continue;
+        const auto at = std::chrono::steady_clock::time_point(std::chrono::nanoseconds(fields[1].toLongLong()));
+        events.push_back({fields[0] == "start" ? Event::Start : Event::Underrun, at, fields[2].toULongLong()});
+    }
+    return events;
 }
 
 } // namespace testsupport

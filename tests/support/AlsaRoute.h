@@ -10,13 +10,15 @@
 //    for, so what the device reports as played follows the clock, a writer
 //    that is ahead waits for room, and a card that runs dry underruns. What
 //    is written to it lands in CapturePath() in order, or only its first
-//    captureLimit bytes.
+//    captureLimit bytes; each start and underrun is one of Events().
 // ALSA notices the changed path at the next open. Routes do not nest.
 #pragma once
 
 #include <QByteArray>
 #include <QString>
 #include <QTemporaryDir>
+#include <chrono>
+#include <vector>
 
 namespace testsupport {
 
@@ -33,6 +35,16 @@ public:
     QString CapturePath() const;
     // Everything captured so far (complete once the device is closed).
     QByteArray Captured() const;
+
+    // What a Card did: it started playing (frame: the first one heard from
+    // then on, counted over every frame ever written to it), or it ran dry
+    // (frame: where). Times are steady_clock's (CLOCK_MONOTONIC).
+    struct Event {
+        enum Kind { Start, Underrun } kind;
+        std::chrono::steady_clock::time_point at;
+        quint64 frame;
+    };
+    std::vector<Event> Events() const;
 
 private:
     QTemporaryDir m_dir;

@@ -3,6 +3,7 @@
 // the status line and the faults a station can cause.
 #include "app/Demo2Client.h"
 
+#include "audio/ACMOut.h"
 #include "platform/toolkit/Exception.h"
 #include "platform/toolkit/TComboBox.h"
 #include "platform/toolkit/TImage.h"
@@ -13,11 +14,14 @@
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/MainWindowHarness.h"
 #include "tests/support/PackedField.h"
+#include "tests/support/WaveFormats.h"
 
 #include <QLocale>
 #include <QTest>
 #include <gtest/gtest.h>
+#include <chrono>
 #include <cstring>
+#include <sys/socket.h>
 
 using testsupport::ByValue;
 using testsupport::LoopbackPeer;
@@ -43,6 +47,15 @@ std::string HeaderBytes(const std::string& stationName, std::uint32_t claimedByt
     header.FormatIn.Format.wFormatTag = 0x0055;
     header.FormatOut.Format.wFormatTag = 0x0001;
     return std::string(reinterpret_cast<const char*>(&header), sizeof header);
+}
+
+// A header whose input format the wave output opens (3000 bytes a second).
+std::string PlayableHeaderBytes(const std::string& stationName)
+{
+    std::string bytes = HeaderBytes(stationName);
+    auto* header = reinterpret_cast<TStreamHeader*>(bytes.data());
+    header->FormatIn = testsupport::MpegFormat();
+    return bytes;
 }
 
 std::string NameOf(const TStreamHeader& header)
@@ -223,52 +236,129 @@ TEST_F(StreamChannelTest, HeaderArrivingOneByteAtATimeIsTakenWhole)
     EXPECT_TRUE(WaitUntil([&] { return form->BytesSinceReadout() == 10; }));
 }
 
-// Guards the hidden window's coarse reads: a portion beyond what the stream
-// brings would strand its audio in the kernel, and showing the window again
-// must go back to reading every batch at once.
-// Once audio flows the stream is read at the rate readout, not at every
-// station batch. The faults guarded: bytes left unread or uncounted by a
-// readout, a readout second that shows another second's bytes, a stream
-// that brings more than before kept waiting, and a stalled stream's last
-// bytes kept waiting.
-TEST_F(StreamChannelTest, StreamIsReadAtEachReadoutAndBetweenOnlyWhenTwiceTheLastSecondWaits)
+// Reads batch only while seconds of audio are queued ahead of what is heard
+// (the device's answer is forced here); with less, a read that waits for a
+// mark lets the device run dry. The faults guarded: a short queue kept
+// waiting for a mark, an ample one read at every batch, bytes below the mark
+// left unread or uncounted by a readout, a stream that brings more than
+// before kept waiting, and a stalled stream's last bytes kept waiting.
+TEST_F(StreamChannelTest, StreamReadsWaitForAMarkOnlyWhileSecondsOfAudioAreQueuedAhead)
 {
     AddStation();
     Play();
     ASSERT_TRUE(AcceptChannels());
     ASSERT_TRUE(WaitForStatus(QStringLiteral("Connected")));
     form->KBPSTimer->SetEnabled(false); // the test drives the readouts
+    platform::DWORD queuedMs = 0;
+    form->ACMO->Calls.GetQueuedTime = [&](platform::HWAVEOUT, platform::DWORD* ms) {
+        *ms = queuedMs;
+        return platform::MMRESULT(0);
+    };
     const auto lowWater = [&] { return form->StreamReadPortion(); };
     const auto readout = [&] {
         form->KBPSTimer->OnTimer(form->KBPSTimer);
         return form->lblstatus->Caption().replace(QLocale().decimalPoint(), QStringLiteral("."));
     };
 
-    ASSERT_TRUE(stream.Send(HeaderBytes("Sparsam", 3000) + std::string(2000, '\x03')));
+    ASSERT_TRUE(stream.Send(PlayableHeaderBytes("Sparsam") + std::string(2000, '\x03')));
     ASSERT_TRUE(WaitUntil([&] { return form->BytesSinceReadout() == 2000; })) << "before a readout every batch is read";
+    queuedMs = 1999;
     EXPECT_EQ(readout(), "Received 1.95 KB/s");
-    EXPECT_EQ(lowWater(), 4000);
-
+    EXPECT_EQ(lowWater(), 1) << "a mark with less than two seconds queued";
     ASSERT_TRUE(stream.Send(std::string(800, '\x04')));
+    ASSERT_TRUE(WaitUntil([&] { return form->BytesSinceReadout() == 800; })) << "a short queue's stream kept waiting";
+
+    queuedMs = 2000;
+    EXPECT_EQ(readout(), "Received 0.78 KB/s");
+    EXPECT_EQ(lowWater(), 1600);
+    ASSERT_TRUE(stream.Send(std::string(800, '\x05')));
     testsupport::Pump(150);
     EXPECT_EQ(form->BytesSinceReadout(), 0) << "read before the readout although less than the mark waited";
     EXPECT_EQ(readout(), "Received 0.78 KB/s") << "the readout must read and count what waited";
-    EXPECT_EQ(lowWater(), 1600);
 
     form->hide(); // shown or hidden, the stream is read alike
     EXPECT_EQ(lowWater(), 1600);
-    ASSERT_TRUE(stream.Send(std::string(1700, '\x05')));
+    ASSERT_TRUE(stream.Send(std::string(1700, '\x06')));
     ASSERT_TRUE(WaitUntil([&] { return form->BytesSinceReadout() == 1700; }))
         << "a stream bringing more than twice the last second must be read at once";
     EXPECT_EQ(readout(), "Received 1.66 KB/s");
-
-    // A stream that stalls: the last second's bytes are shown once, then
-    // the mark drops so that whatever trickles in is read as it comes.
     EXPECT_EQ(readout(), "Received 0.00 KB/s");
-    EXPECT_EQ(lowWater(), 1);
+    EXPECT_EQ(lowWater(), 1) << "a stalled stream's trickle must be read as it comes";
     form->show();
     ASSERT_TRUE(stream.Send(std::string(10, '\x07')));
     EXPECT_TRUE(WaitUntil([&] { return form->BytesSinceReadout() == 10; }));
+}
+
+// The readout is the second's arrivals: bytes that came and wait unread at a
+// readout count in that second, and not again in the next one once read.
+TEST_F(StreamChannelTest, ReadoutCountsArrivedUnreadBytesInTheirOwnSecondOnce)
+{
+    AddStation();
+    Play();
+    ASSERT_TRUE(AcceptChannels());
+    ASSERT_TRUE(WaitForStatus(QStringLiteral("Connected")));
+    form->KBPSTimer->SetEnabled(false);
+    const auto readout = [&] {
+        form->KBPSTimer->OnTimer(form->KBPSTimer);
+        return form->lblstatus->Caption().replace(QLocale().decimalPoint(), QStringLiteral("."));
+    };
+    ASSERT_TRUE(stream.Send(HeaderBytes("Zeitig", 3000) + std::string(1024, '\x03')));
+    ASSERT_TRUE(WaitUntil([&] { return form->BytesSinceReadout() == 1024; }));
+    EXPECT_EQ(readout(), "Received 1.00 KB/s");
+
+    // Sent past the event loop: the read notice is still to come at the readout.
+    const std::string batch(512, '\x04');
+    ASSERT_EQ(::send(stream.Descriptor(), batch.data(), batch.size(), 0), ssize_t(batch.size()));
+    QThread::msleep(50);
+    EXPECT_EQ(readout(), "Received 0.50 KB/s") << "arrived bytes not yet read were not counted";
+    ASSERT_TRUE(WaitUntil([&] { return form->BytesSinceReadout() == 512; }));
+    EXPECT_EQ(readout(), "Received 0.00 KB/s") << "bytes counted while waiting were counted again once read";
+}
+
+// A steady stream read out by the window's own timer: each readout after the
+// first is what arrived since the one before, to within one network batch,
+// whether every batch is read as it comes or reads wait for a mark (the
+// device's queue is forced); a stalled stream reads 0.00 within two readouts.
+TEST_F(StreamChannelTest, SteadyStreamReadsOutItsArrivalsAndAStallZeroWithinTwoReadouts)
+{
+    using Clock = std::chrono::steady_clock;
+    constexpr std::size_t Batch = 300; // every 100 ms: 2.93 KB/s
+    AddStation();
+    Play();
+    ASSERT_TRUE(AcceptChannels());
+    ASSERT_TRUE(WaitForStatus(QStringLiteral("Connected")));
+    platform::DWORD queuedMs = 0;
+    form->ACMO->Calls.GetQueuedTime = [&](platform::HWAVEOUT, platform::DWORD* ms) {
+        *ms = queuedMs;
+        return platform::MMRESULT(0);
+    };
+    std::size_t sent = 0;
+    std::vector<std::pair<std::size_t, QString>> readouts; // bytes sent by then, text
+    form->KBPSTimer->OnTimer = [&, inner = form->KBPSTimer->OnTimer](QObject* sender) {
+        inner(sender);
+        readouts.emplace_back(sent, form->lblstatus->Caption().replace(QLocale().decimalPoint(), QStringLiteral(".")));
+    };
+    ASSERT_TRUE(stream.Send(PlayableHeaderBytes("Gleichmass")));
+    const Clock::time_point start = Clock::now();
+    for (int batch = 0; batch < 100; ++batch) {
+        if (batch == 50)
+            queuedMs = 5000; // from here on reads wait for a mark
+        while (Clock::now() < start + batch * std::chrono::milliseconds(100))
+            testsupport::Pump(2);
+        ASSERT_TRUE(stream.Send(std::string(Batch, '\x03')));
+        sent += Batch;
+    }
+    EXPECT_EQ(form->StreamReadPortion(), 6000) << "reads did not wait for a mark with the queue ample";
+    const std::size_t beforeStall = readouts.size();
+    ASSERT_TRUE(WaitUntil([&] { return readouts.size() >= beforeStall + 2; }, 4000));
+
+    ASSERT_GE(beforeStall, 8u);
+    for (std::size_t i = 1; i < beforeStall; ++i) {
+        const double arrived = double(readouts[i].first - readouts[i - 1].first);
+        const double shown = readouts[i].second.section(QLatin1Char(' '), 1, 1).toDouble() * 1024;
+        EXPECT_NEAR(shown, arrived, Batch) << "readout " << i << ": " << readouts[i].second.toStdString();
+    }
+    EXPECT_EQ(readouts.back().second, "Received 0.00 KB/s") << "a stalled stream still reads out a rate";
 }
 
 TEST_F(StreamChannelTest, ServerClosingAfterHeaderRunsDisconnectStepsAndLeavesStopEnabled)

@@ -245,7 +245,7 @@ TEST_F(HostileStation, FloodForTwentySecondsKeepsMemoryUnderItsBound)
     station.join();
     std::cout << "flooded " << flooded / 1024 / 1024 << " MiB in 20 s, most held " << mostHeld << " bytes\n";
     EXPECT_GT(flooded.load(), 100u * form->ACMO->QueueLimit()) << "the flood was no flood";
-    EXPECT_LE(mostHeld, form->ACMO->QueueLimit());
+    EXPECT_LE(mostHeld, TACMOut::KeptFactor * form->ACMO->QueueLimit()); // kept: heard audio awaits its notice
     Vitals(64 * MiB);
 }
 

@@ -4,11 +4,15 @@
 // until the card has made room for the application's avail_min, just as a
 // driver lets it sleep until its interrupt; a card that runs dry reports an
 // underrun. Played audio can be copied to a capture file, all of it or only
-// its first bytes.
+// its first bytes. Each start and each underrun can be logged to an events
+// file, one line each: "start <ns> <frame>" (CLOCK_MONOTONIC; the frame, of
+// all frames ever written, that is heard first from then on) and
+// "underrun <ns> <frame>" (the frame it ran dry at).
 //
 // Loaded by alsa-lib from a configuration such as
 //   pcm_type.sendolin_realtime { lib "/path/libasound_module_pcm_sendolin_realtime.so" }
-//   pcm.!default { type sendolin_realtime capture "/path/speaker.raw" capture_limit 4096 }
+//   pcm.!default { type sendolin_realtime capture "/path/speaker.raw" capture_limit 4096
+//                  events "/path/events.log" }
 //
 // Threading: alsa-lib calls every callback with the PCM's own lock held, so
 // the state needs no lock of its own. One timerfd is the poll descriptor; it
@@ -20,6 +24,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -37,7 +42,10 @@ struct Sink {
     bool running = false;
     std::int64_t startedAt = 0;      // CLOCK_MONOTONIC, nanoseconds
     std::uint64_t written = 0;       // frames since prepare
+    std::uint64_t total = 0;         // frames ever written
     snd_pcm_uframes_t availMin = 1;
+    int events = -1;
+    bool dryLogged = false; // this run's underrun is in the events file
 };
 
 std::int64_t Now()
@@ -60,9 +68,23 @@ std::uint64_t Elapsed(const Sink& s)
     return std::uint64_t(Now() - s.startedAt) * s.io.rate / 1000000000;
 }
 
-bool RanDry(const Sink& s)
+void LogEvent(const Sink& s, const char* kind, std::uint64_t frame)
 {
-    return s.running && Elapsed(s) > s.written;
+    if (s.events < 0)
+        return;
+    char line[96];
+    const int n = std::snprintf(line, sizeof line, "%s %lld %llu\n", kind, (long long)Now(), (unsigned long long)frame);
+    (void)!write(s.events, line, std::size_t(n));
+}
+
+bool RanDry(Sink& s)
+{
+    const bool dry = s.running && Elapsed(s) > s.written;
+    if (dry && !s.dryLogged) {
+        s.dryLogged = true;
+        LogEvent(s, "underrun", s.total);
+    }
+    return dry;
 }
 
 std::uint64_t Played(const Sink& s)
@@ -95,6 +117,8 @@ int Start(snd_pcm_ioplug_t* io)
     Sink& s = Of(io);
     s.running = true;
     s.startedAt = Now();
+    s.dryLogged = false;
+    LogEvent(s, "start", s.total - s.written);
     ArmTimer(s);
     return 0;
 }
@@ -162,6 +186,7 @@ snd_pcm_sframes_t Transfer(snd_pcm_ioplug_t* io, const snd_pcm_channel_area_t* a
     const char* base = static_cast<const char*>(areas[0].addr) + areas[0].first / 8 + offset * areas[0].step / 8;
     Capture(s, base, size * (areas[0].step / 8));
     s.written += size;
+    s.total += size;
     ArmTimer(s);
     return snd_pcm_sframes_t(size);
 }
@@ -200,6 +225,8 @@ int Close(snd_pcm_ioplug_t* io)
     close(s->timer);
     if (s->capture >= 0)
         close(s->capture);
+    if (s->events >= 0)
+        close(s->events);
     delete s;
     return 0;
 }
@@ -249,6 +276,13 @@ int ReadOptions(snd_config_t* conf, Sink& s)
             s.capture = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
             if (s.capture < 0)
                 return -errno;
+        } else if (!std::strcmp(id, "events")) {
+            const char* path = nullptr;
+            if (snd_config_get_string(entry, &path) < 0)
+                return -EINVAL;
+            s.events = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+            if (s.events < 0)
+                return -errno;
         } else if (!std::strcmp(id, "capture_limit")) {
             long limit = 0;
             if (snd_config_get_integer(entry, &limit) < 0)
@@ -281,6 +315,8 @@ SND_PCM_PLUGIN_DEFINE_FUNC(sendolin_realtime)
             close(s->timer);
         if (s->capture >= 0)
             close(s->capture);
+        if (s->events >= 0)
+            close(s->events);
         delete s;
         return rc;
     }
