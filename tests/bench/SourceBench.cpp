@@ -1,9 +1,11 @@
 // Source benchmark: the CPU share of one core and the resident memory of a
 // station relaying an icecast2 stream (128 kbit/s 44.1 kHz MP3, fed by ffmpeg
 // from a generated file) at 0, 100 and 1,000 listeners on 127.0.0.1, once
-// passed through frame for frame and once transcoded to 24 kbit/s 11025 Hz.
-// The figure at 0 listeners is what the source itself costs; the rest is the
-// listeners'. Usage: source_bench [SECONDS]
+// passed through frame for frame and once transcoded to 24 kbit/s 11025 Hz,
+// and of one process running 10 stations from a stations file that all pass
+// the same mount through, with 100 listeners each. The figure at 0 listeners
+// is what the source itself costs; the rest is the listeners'.
+// Usage: source_bench [SECONDS]
 #include "tests/support/IcecastServer.h"
 #include "tests/support/Vitals.h"
 
@@ -90,28 +92,41 @@ struct Mode {
     QStringList format;
 };
 
-// One station in `mode` with `listeners`: its CPU share and resident memory.
-bool Measure(const QString& url, const Mode& mode, int listeners, int seconds)
+// Starts the station with `arguments` and reads the ports of its `stations`
+// "stream HOST:PORT" lines; empty when it did not start.
+std::vector<unsigned short> StartStation(QProcess& station, const QStringList& arguments, int stations)
+{
+    station.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    station.start(QStringLiteral(SENDOLIN_STATION_BINARY), arguments);
+    std::vector<unsigned short> ports;
+    while (int(ports.size()) < stations && (station.canReadLine() || station.waitForReadyRead(15000))) {
+        const QByteArray line = station.readLine();
+        if (line.startsWith("stream "))
+            ports.push_back(static_cast<unsigned short>(line.mid(line.lastIndexOf(':') + 1).trimmed().toUInt()));
+    }
+    if (int(ports.size()) < stations)
+        ports.clear();
+    return ports;
+}
+
+// A station process started with `arguments`, running `stations` stations
+// with `listeners` on each: its CPU share and resident memory.
+bool Measure(const char* name, const QStringList& arguments, int stations, int listeners, int seconds)
 {
     QProcess station;
-    station.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    station.start(QStringLiteral(SENDOLIN_STATION_BINARY),
-                  QStringList{"--source", url, "--listen", "127.0.0.1:0", "--name", "Bench", "--max-listeners", "20000"}
-                      << mode.format);
-    QByteArray line;
-    while (!line.startsWith("stream ") && station.waitForReadyRead(15000))
-        line += station.readLine();
-    if (!line.startsWith("stream ")) {
+    const std::vector<unsigned short> ports = StartStation(station, arguments, stations);
+    if (ports.empty()) {
         std::fprintf(stderr, "the station did not start\n");
         return false;
     }
-    const auto port = static_cast<unsigned short>(line.mid(line.lastIndexOf(':') + 1).trimmed().toUInt());
     std::vector<int> fds;
-    for (int i = 0; i < listeners; ++i) {
-        if (const int fd = Connect(port); fd >= 0)
-            fds.push_back(fd);
-        if (i % 200 == 199)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50)); // within the listen queue
+    for (unsigned short port : ports) {
+        for (int i = 0; i < listeners; ++i) {
+            if (const int fd = Connect(port); fd >= 0)
+                fds.push_back(fd);
+            if (i % 200 == 199)
+                std::this_thread::sleep_for(std::chrono::milliseconds(50)); // within the listen queue
+        }
     }
     std::atomic<bool> stop{false};
     std::thread reader([&] { ReadAll(fds, stop); });
@@ -125,11 +140,23 @@ bool Measure(const QString& url, const Mode& mode, int listeners, int seconds)
     reader.join();
     for (int fd : fds)
         ::close(fd);
-    std::printf("%-13s %5d listeners (%5zu connected): %6.2f %% of one core, %7.1f MiB resident\n", mode.name,
-                listeners, fds.size(), 100.0 * cpu / seconds, kib / 1024.0);
+    std::printf("%-13s %2d x %4d listeners (%5zu connected): %6.2f %% of one core, %7.1f MiB resident\n", name,
+                stations, listeners, fds.size(), 100.0 * cpu / seconds, kib / 1024.0);
     station.terminate();
     station.waitForFinished(5000);
     return true;
+}
+
+// A stations file of `count` stations passing `url` through, for one process.
+QString WriteStations(const QTemporaryDir& dir, const QString& url, int count)
+{
+    const QString path = dir.filePath("stations.conf");
+    std::ofstream out(path.toStdString());
+    for (int i = 0; i < count; ++i) {
+        out << "[s" << i << "]\nname = Bench " << i << "\nsource = " << url.toStdString()
+            << "\nlisten = 127.0.0.1:0\nrate = 44100\nchannels = 2\nbitrate = 128\nmax-listeners = 20000\n";
+    }
+    return path;
 }
 
 } // namespace
@@ -161,11 +188,14 @@ int main(int argc, char** argv)
                           {"transcoding", {"--rate", "11025", "--channels", "2", "--bitrate", "24"}}};
     std::printf("measured %d s each; targets: the source alone (0 listeners) < 0.5 %% of a core passed through,"
                 " < 3 %% transcoded\n", seconds);
+    const QStringList single{"--source", icecast.ListenUrl("radio"), "--listen", "127.0.0.1:0", "--name", "Bench",
+                             "--max-listeners", "20000"};
     for (const Mode& mode : modes) {
         for (int listeners : {0, 100, 1000}) {
-            if (!Measure(icecast.ListenUrl("radio"), mode, listeners, seconds))
+            if (!Measure(mode.name, single + mode.format, 1, listeners, seconds))
                 return 1;
         }
     }
-    return 0;
+    const QString stations = WriteStations(dir, icecast.ListenUrl("radio"), 10);
+    return Measure("10 stations", {"--stations", stations}, 10, 100, seconds) ? 0 : 1;
 }

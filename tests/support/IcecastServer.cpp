@@ -17,7 +17,7 @@ namespace {
 const QString SourcePassword = "hackme-source";
 const QString AdminPassword = "hackme-admin";
 
-QString Config(const QString& dir, quint16 port)
+QString Config(const QString& dir, quint16 port, const QString& relay)
 {
     // As root, icecast2 must be told whom to run as; anyone else cannot change owner.
     const QString owner = ::geteuid() == 0
@@ -33,8 +33,9 @@ QString Config(const QString& dir, quint16 port)
          <webroot>/usr/share/icecast2/web</webroot><adminroot>/usr/share/icecast2/admin</adminroot></paths>
   <logging><accesslog>access.log</accesslog><errorlog>error.log</errorlog><loglevel>3</loglevel></logging>
   <security><chroot>0</chroot>%5</security>
+  %6
 </icecast>
-)").arg(SourcePassword, AdminPassword).arg(port).arg(dir, owner);
+)").arg(SourcePassword, AdminPassword).arg(port).arg(dir, owner, relay);
 }
 
 } // namespace
@@ -44,10 +45,26 @@ IcecastServer::IcecastServer()
     // icecast2 may run as nobody and must still write its logs here.
     QFile::setPermissions(dir_.path(), QFileDevice::Permissions(0x7777));
     icecast_.setProcessChannelMode(QProcess::MergedChannels);
-    icecast_.setStandardOutputFile(dir_.filePath("stdout.log"));
+    icecast_.setStandardOutputFile(dir_.filePath("stdout.log"), QIODevice::Append);
 }
 
 IcecastServer::~IcecastServer()
+{
+    Stop();
+}
+
+void IcecastServer::RelayOf(quint16 masterPort, const QString& mount)
+{
+    // icecast2 retries a relay whose upstream refused it only at its master
+    // update interval (120 s unless set); a few seconds keep tests short.
+    relay_ = QString("<master-update-interval>5</master-update-interval><relay><server>127.0.0.1</server><port>%1</port><mount>/%2</mount>"
+                     "<local-mount>/%2</local-mount><on-demand>0</on-demand>"
+                     "<relay-shoutcast-metadata>1</relay-shoutcast-metadata></relay>")
+                 .arg(masterPort)
+                 .arg(mount);
+}
+
+void IcecastServer::Stop()
 {
     for (auto& feeder : feeders_) {
         feeder->terminate();
@@ -61,16 +78,19 @@ IcecastServer::~IcecastServer()
             icecast_.kill();
         icecast_.waitForFinished(1000);
     }
+    feeders_.clear();
 }
 
 bool IcecastServer::Start(int timeoutMs)
 {
-    port_ = LoopbackServer::ClosedPort();
+    if (port_ == 0)
+        port_ = LoopbackServer::ClosedPort();
     const QString config = dir_.filePath("icecast.xml");
+    QFile::remove(config); // read-only from the last start
     QFile file(config);
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    file.write(Config(dir_.path(), port_).toUtf8());
+    file.write(Config(dir_.path(), port_, relay_).toUtf8());
     file.close();
     QFile::setPermissions(config, QFileDevice::Permissions(0x6444));
     icecast_.start("icecast2", {"-c", config});
@@ -107,6 +127,18 @@ bool IcecastServer::Feed(const QString& mount, const QString& file, const QStrin
         QThread::msleep(50);
     }
     return false;
+}
+
+bool IcecastServer::WaitForMount(const QString& mount, int timeoutMs) const
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        if (StatusOf("/" + mount, false).contains("200"))
+            return true;
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(50);
+    }
 }
 
 bool IcecastServer::SetTitle(const QString& mount, const QString& title)

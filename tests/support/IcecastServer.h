@@ -1,8 +1,10 @@
 // A real icecast2 on 127.0.0.1 for tests, on a free port with its config and
 // logs in a temporary folder, and ffmpeg processes feeding its mounts in real
 // time. icecast2 refuses to run as root, so as root the config tells it to
-// drop to nobody once its socket is bound. Everything runs as child
-// processes; the destructor ends them. Used from the test's thread only.
+// drop to nobody once its socket is bound. A server may instead be a relay
+// of another's mount, pulling it as icecast's own relays do. Everything runs
+// as child processes; Stop() and the destructor end them. Used from the
+// test's thread only.
 #pragma once
 
 #include <QProcess>
@@ -22,8 +24,16 @@ public:
     IcecastServer(const IcecastServer&) = delete;
     IcecastServer& operator=(const IcecastServer&) = delete;
 
-    // False when icecast2 did not come up; Log() then says why.
+    // Before Start(): this server relays `mount` of the server on
+    // `masterPort` under the same name, all the time (not on demand).
+    void RelayOf(quint16 masterPort, const QString& mount);
+    // False when icecast2 did not come up; Log() then says why. After a
+    // Stop() it comes up again on the same port.
     bool Start(int timeoutMs = 10000);
+    // Ends the feeders and icecast2, as a crash or an operator would.
+    void Stop();
+    // True once `mount` is served with 200 within `timeoutMs` (0: asks once).
+    bool WaitForMount(const QString& mount, int timeoutMs = 10000) const;
     quint16 Port() const { return port_; }
     // http://127.0.0.1:PORT/mount, as a listener opens it.
     QString ListenUrl(const QString& mount) const;
@@ -44,6 +54,7 @@ private:
     QProcess icecast_;
     std::vector<std::unique_ptr<QProcess>> feeders_;
     quint16 port_ = 0;
+    QString relay_; // the <relay> block of the config, if any
 };
 
 } // namespace testsupport
