@@ -188,7 +188,7 @@ std::size_t TACMOut::Room() const
     // batches, a second or more after they were heard. What is kept is
     // bounded apart, at KeptFactor times that.
     const std::size_t unheard = m_heldBytes - m_deviceBytes + std::min(m_deviceBytes, m_deviceUnheard);
-    const std::size_t keptLimit = KeptFactor * m_queueLimit;
+    const auto keptLimit = static_cast<std::size_t>(KeptFactor * double(m_queueLimit));
     const std::size_t memory = m_heldBytes + (m_liveHeaders.size() + 1) * BlockOverhead;
     if (unheard >= m_queueLimit || m_heldBytes >= keptLimit || memory >= MaxHeldBytes)
         return 0;

@@ -74,7 +74,7 @@ public:
     static constexpr std::size_t MinQueueBytes = 8u * 1024;
     // The bound is on audio not heard yet; blocks are kept until the device
     // reports them done, so what is kept may be up to this many times more.
-    static constexpr unsigned KeptFactor = 2;
+    static constexpr double KeptFactor = 1.5;
     // A read is held as blocks of at most this playing time.
     static constexpr unsigned PieceMs = 250;
     static constexpr std::size_t MaxHeldBytes = 16u * 1024 * 1024;
