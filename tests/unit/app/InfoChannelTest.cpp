@@ -209,7 +209,10 @@ TEST(InfoChannel, LongTextsNeverKeepTheWindowFromAnsweringStopOrClosing)
         peer.join();
         probe.Stop();
         ASSERT_TRUE(shown) << what << ": the last text never showed";
-        EXPECT_LT(probe.WorstMs(), 50.0) << what << ": the window did not answer a posted call meanwhile";
+        // Instrumented builds run everything a few times slower, the window's
+        // answer included; the stall this guards against was seconds long.
+        const double bound = qEnvironmentVariableIsSet("ASAN_OPTIONS") ? 150.0 : 50.0;
+        EXPECT_LT(probe.WorstMs(), bound) << what << ": the window did not answer a posted call meanwhile";
         EXPECT_GT(probe.Answered(), 0) << what;
 
         QElapsedTimer clock;
