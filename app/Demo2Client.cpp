@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window. GUI thread only; handlers run one at a time through the
 // toolkit's dispatch, which shows any escaping exception in the error box.
 //

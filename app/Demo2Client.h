@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TfmMain, the main window: a borderless 444 × 200 skinned window built from
 // its layout resource Demo2Client.form. It owns every component of the
 // program; their events are bound to its handlers in the constructor.

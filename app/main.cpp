@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Program entry: the single-instance guard, then the application object, the
 // main window and its desktop media controls. The lock lives until main
 // returns, so it is released last; if the process dies, the system releases

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TACMConvertor holds the audio format of the received stream: the input
 // record (what arrives on the stream channel) and the output record (PCM).
 // Both are stored in the layout resource as binary properties. It can also

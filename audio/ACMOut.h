@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TACMOut plays a stream of audio blocks through the wave output.
 //
 // GUI thread only. Opened once per stream on its format record; the first

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TAudioMixer opens one mixer device and keeps a snapshot of its lines and
 // controls: every destination line, the source lines connected to each, and
 // the controls of all of them, built in one pass when the device is selected

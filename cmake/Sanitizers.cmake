@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Instrumented test builds. SENDOLIN_SANITIZE is empty in the ordinary build;
 # scripts/test.sh sets it for the builds of its own folders:
 #   address  AddressSanitizer (with LeakSanitizer) and UndefinedBehaviorSanitizer;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Threading: GUI thread only. Notices arrive on the socket object's
 // notification window; an exception that leaves a notice handler is shown in
 // the application's error box by the window's dispatch.

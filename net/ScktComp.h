@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The event-driven TCP client connection: TClientSocket and the socket object
 // it owns.
 //

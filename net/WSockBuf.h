@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TBuffer: one fixed-size block of a socket's send queue.
 //
 // A block is filled at its end and drained from its front; once everything

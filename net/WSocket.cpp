@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Threading: GUI thread only. The component's notices, the FD_WRITE that Send
 // posts and the delayed close all arrive through its NotifyWindow, so event
 // handlers never run inside Send and may call back into the component.

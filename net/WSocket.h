@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TCustomWSocket / TWSocket: a non-blocking TCP client socket whose network
 // notices arrive as events on the GUI thread.
 //

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sets up and builds Sendolin, starts a local station with its directory,
 # points the client at that directory and starts the client. The station is
 # stopped when the client exits.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sets up and builds Sendolin, then builds the Debian package
 # sendolin_<version>_<arch>.deb into build/ (install it with apt).
 set -euo pipefail

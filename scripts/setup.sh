@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the Debian packages Sendolin needs and builds it into build/.
 # Sourced by demo.sh and test.sh; safe to run again (it installs only what is
 # missing and rebuilds incrementally).

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sets up, builds and runs every test (unit, integration, e2e).
 #   scripts/test.sh [CTEST-ARGS...]              the ordinary build in build/
 #   scripts/test.sh --sanitize [CTEST-ARGS...]   AddressSanitizer + UndefinedBehaviorSanitizer

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Accepts connections on one listening socket for as long as it runs and hands
 // each to its owner. Every wake-up takes all the connections already waiting
 // (up to a bound, so a crowd connecting at once cannot starve the station's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where a station's MPEG frames come from. A source never runs dry: files and
 // playlists loop, generated signals go on forever, and a live upstream that
 // fails is bridged with silence. The interface is used on the station's one

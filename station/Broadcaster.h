@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The station's broadcast clock and its listeners. Frames are taken from the
 // source on their real-time schedule and handed to every listener at once;
 // each listener has its own queue of shared frames and its own socket writes,

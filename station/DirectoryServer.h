@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The station directory: a minimal HTTP/1.0 server that answers
 // GET …index.php?action=queryuser with one "address,name" line per station and
 // closes the connection after every answer. Requests are bounded in size and

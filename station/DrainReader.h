@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading side of a connection that only ever sends: listeners and info readers
 // have nothing more to say after their greeting, but what they send anyway is
 // read and thrown away so it never backs up, and their close is noticed.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A generated PCM signal encoded with LAME, frame by frame as the broadcast
 // clock asks for them. The signal is made at the station's rate and channel
 // count. Single-threaded.

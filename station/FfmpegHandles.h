@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Owning handles for the FFmpeg objects the sources use, so that every path
 // out of a reader, thrown or returned, frees what it opened. No state of
 // their own; each handle belongs to the thread that made it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One opened file or stream, read through FFmpeg: its audio stream's packets
 // in order, and its title as it changes (ICY StreamTitle or the file's tags).
 // Lives on a source's reader thread. Blocking reads end through FFmpeg's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A source read through FFmpeg: a file of any format FFmpeg reads, a
 // playlist, a folder, or a live http/https stream. MPEG audio already in the
 // station's format is relayed frame for frame; anything else is decoded,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The info channel: every connected reader gets the current text at once and
 // each new text as it changes. The texts are either the configured ones in
 // rotation or the title of what the station plays. Only the newest text

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // MPEG audio frame headers and a splitter that cuts a byte stream into whole
 // frames. The splitter skips everything that is not audio: ID3v2 and ID3v1
 // tags, Xing/Info/VBRI header frames and stray bytes between frames. It is a

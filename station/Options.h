@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The station's command line, and the settings of one station that both the
 // command line and a stations file give. Values are checked one by one here;
 // the whole of a station (its format, a port used twice) is checked where

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Endless 16-bit PCM signals for the encoder: a sine tone and a short
 // generated tune. Plain single-threaded generators.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a source name stands for: one file or URL, the entries of an .m3u or
 // .pls playlist, or the audio files of a folder, played in turn and looped.
 // A plain value used by one source's reader thread.

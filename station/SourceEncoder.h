@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // LAME behind a frame interface: interleaved 16-bit PCM at the station's rate
 // and channel count goes in, whole MPEG frames of the station's format come
 // out. Used by one thread at a time (the broadcast clock for generated

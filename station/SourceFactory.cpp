@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a source name on the command line builds, and which formats Layer III
 // can carry. Stateless.
 #include "AudioSource.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The hand-over between a source's reader thread and the broadcast clock on
 // the station's Asio thread. The reader pushes finished frames and blocks
 // while the queue holds its capacity, which paces files to the clock; the

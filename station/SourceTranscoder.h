@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Decodes one input's audio stream and resamples it (libswresample) to the
 // station's rate and channel count as interleaved 16-bit PCM, for the
 // encoder. The decoded format may change mid-stream; the resampler follows.

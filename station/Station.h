@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One running station: the listening socket of the stream and info channels,
 // the greeting every new connection must send, the broadcast clock and the
 // info board. The directory that lists it is apart (StationGroup owns both).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every station one process runs and the one directory that lists them all.
 // Built in full before anything runs: every source opened, every socket
 // bound, so that a station that cannot be had leaves nothing half started.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A stations file: the stations one process runs, one INI section each.
 //
 //   # comment (also ;)

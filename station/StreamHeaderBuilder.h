@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Builds the record that opens every stream connection from the real
 // parameters of the station's frames.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "Text.h"
 
 #include "wire/Win1252.h"

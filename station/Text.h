@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Conversions into Windows-1252, the only text encoding on the wire. Command
 // line arguments arrive as UTF-8 and tag texts in ID3's encodings; both become
 // Windows-1252 once, where they enter the station, through the code page table

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // sendolin-station: serves the stream and info channels of one station (from
 // its command line) or of every station of a stations file and, optionally,
 // the station directory that lists them. Single-threaded: one io_context runs

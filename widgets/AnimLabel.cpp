@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Threading: GUI thread only; the step timer ticks through the toolkit's
 // dispatch, so a tick and a call from the main window never overlap.
 #include "widgets/AnimLabel.h"

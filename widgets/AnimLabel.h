@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TAnimLabel: a text label that shows OriginalCaption as a ticker. The
 // animation works on the label's ordinary Caption: each step rotates it left
 // by one character, StartScroll rebuilds it from OriginalCaption followed by a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // GUI thread only. The component talks to the shell only through Calls; the
 // shell answers through the receiver's notification window.
 #include "widgets/IconTBar.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TIconTaskBar puts the application's icon into the desktop's notification
 // area and turns mouse actions on it into component events; TWinIconTaskBar
 // is the hidden window that receives the shell's callback messages for it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Threading: GUI thread only. The counter state is the three numbers and the
 // run mode; the caption is rebuilt from them after every change.
 #include "widgets/Tcascont.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TCasseteContador: a tape-counter label showing HH:MM:SS. It counts ticks of
 // its own timer, never a clock: once a second in real time, or every
 // FastSpeed milliseconds forwards or backwards.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The records and greetings that cross the wire between a station and the
 // client. Both programs include this header and nothing else of each other.
 //

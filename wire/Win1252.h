@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Windows-1252, the one text encoding on the wire and in Server.ini, for both
 // programs: the client turns it into widget text, the station turns command
 // lines and tags into it. Stateless constexpr functions, any thread.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The software output mixer. Its layout is fixed, so the records are built on
 // demand; the only state is the set of open handles. The meter value comes
 // from the wave layer's published peaks, which are atomics: the audio thread

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The mixer-style calls the level meters are written against, with the
 // original result codes, flags, record layouts and notice numbers.
 //

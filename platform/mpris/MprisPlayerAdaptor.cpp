@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Requests only queue their handlers: the reply goes out before they run.
 #include "platform/mpris/MprisPlayerAdaptor.h"
 

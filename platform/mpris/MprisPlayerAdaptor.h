@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The org.mpris.MediaPlayer2.Player interface of the player object. A live
 // stream plays or is stopped: it cannot pause, seek or skip, so Pause stops,
 // and Next, Previous, Seek and SetPosition are not offered at all. Rate and

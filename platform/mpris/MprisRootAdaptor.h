@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The org.mpris.MediaPlayer2 interface of the player object: who the player
 // is and the window requests (Raise, Quit). Its values never change.
 // GUI thread only; a child of its MprisService.

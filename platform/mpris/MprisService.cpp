@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // GUI thread only. The adaptors are children of the service and are
 // exported with it; properties are read through them, changes announced here.
 #include "platform/mpris/MprisService.h"

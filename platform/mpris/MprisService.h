@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // MprisService: the program as the MPRIS 2 media player
 // org.mpris.MediaPlayer2.sendolin on the session bus, the way desktops,
 // media keys and playerctl reach a player.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Single-threaded use; the descriptor is opened with O_CLOEXEC so child
 // processes never inherit (and keep alive) the lock.
 #include "platform/shell/NamedLock.h"

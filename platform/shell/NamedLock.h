@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The single-instance mark: a named lock that exists while its holder lives.
 //
 // It is an advisory lock (flock) on a file named after the lock in the user's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The notification-area calls the icon component is written against, with
 // the original numbers: Shell_NotifyIcon with NIM_ADD, NIM_MODIFY and
 // NIM_DELETE on the 88-byte NOTIFYICONDATA, and the mouse messages the shell

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // GUI thread only. The icons live in one table owned by a QObject that is
 // deleted early in the application object's destruction, so they are gone
 // before Qt shuts its windowing system down.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Threading: GUI thread only.
 #include "platform/toolkit/Application.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The application object: title, message pump, error box and process end.
 //
 // Everything here runs on the GUI thread. Handlers of components are called

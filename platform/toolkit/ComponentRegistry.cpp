@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A process-wide map from class name to meta-object, filled at start-up.
 #include "platform/toolkit/ComponentRegistry.h"
 

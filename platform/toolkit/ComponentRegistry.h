@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The component class registry: the layout-resource reader creates components
 // by class name through it.
 //

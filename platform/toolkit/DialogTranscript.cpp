@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // GUI thread only; the file is opened, appended to and closed per box so a
 // killed process leaves complete lines.
 #include "platform/toolkit/DialogTranscript.h"

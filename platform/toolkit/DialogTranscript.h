@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A test seam for whole-program tests: when the environment variable
 // SENDOLIN_DIALOG_TRANSCRIPT names a file, every message, input and error box
 // appends one line "kind<TAB>caption<TAB>text" (UTF-8) to that file and takes

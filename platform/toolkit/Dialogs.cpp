@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // GUI thread only. The hooks live here, beside the real dialogs they replace.
 // A box belongs to the window it speaks for, so the desktop keeps it on top
 // of that window and groups the two (on Wayland a box without a parent is a

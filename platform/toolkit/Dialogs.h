@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The toolkit's modal dialogs: the plain message box and the input box.
 //
 // GUI thread only. Tests replace the dialogs by hooks, so nothing modal ever

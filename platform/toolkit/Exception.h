@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one exception base of the program. Every component raises a class of
 // its own derived from it (EACMOut, ESocketError, …); the dispatch points of
 // the toolkit catch it and show its message in the application's error box.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // GUI thread only; see the header.
 #include "platform/toolkit/FileIconEngine.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // FileIconEngine: an icon drawn from picture files, one per size, each read
 // the first time a size it serves is asked for. QIcon::addFile would look
 // into every file at once and, letting Qt find the format itself, load every

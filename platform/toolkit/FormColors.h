@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Colour names of the layout resource (clBlack, clLime, …) and the $RRGGBB
 // notation for any other colour. Shared by FormReader and FormWriter.
 #pragma once

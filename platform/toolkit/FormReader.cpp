@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A recursive-descent reader over the whole text with a line counter. Values
 // are parsed first into a neutral FormValue, then converted by the type of the
 // property they are assigned to, so a mismatch is reported with the property.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The layout-resource reader: builds components from the text notation
 //
 //   object Name: TClass

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Stateless. The stored properties of a component are the writable, stored
 // Q_PROPERTYs declared by its own classes (Qt's own classes, whose names begin
 // with Q, contribute none) plus the control properties every widget has.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The layout-resource writer: the reverse of FormReader. It writes a component,
 // its stored properties and its named, registered child components in the
 // reader's notation, so that reading the text back gives the same values.

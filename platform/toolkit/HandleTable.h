@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // HandleTable: the registry behind every handle the platform layers hand out
 // (notify windows, sockets, lookups, wave outputs, conversion streams, mixers).
 // Each Insert takes the next number of a counter that only moves forward, so a

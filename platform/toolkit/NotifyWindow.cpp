@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Threading: Post(), PostBatch(), PostBatchWhenAwake() and
 // WakeForBatchesOlderThan() may be called from any thread; everything else
 // runs on the GUI thread. The registry below maps handles to live windows; a

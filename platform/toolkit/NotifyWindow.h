@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A hidden notification window: the receiver of platform notices.
 //
 // Any thread may post a message to a window by its handle; the message is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Pure functions; any thread.
 #include "platform/toolkit/SysUtils.h"
 

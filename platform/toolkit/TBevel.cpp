@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // GUI thread only. A lowered edge is a shadow line with a highlight line just
 // below or right of it; a raised one swaps the two.
 #include "platform/toolkit/TBevel.h"

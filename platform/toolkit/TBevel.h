@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TBevel: a decorative line or frame drawn sunken or raised.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // GUI thread only. Handlers run through Application::Dispatch.
 #include "platform/toolkit/TBitBtn.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TBitBtn: a push button showing a small glyph bitmap (its double-size
 // drawing on screens with a device pixel ratio of 1.5 or more).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // GUI thread only.
 #include "platform/toolkit/TComboBox.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TComboBox: a drop-down pick list (no free text). Text() is the shown text;
 // it is empty while no item is selected. Adding items never selects one, and
 // clearing the items clears the shown text.

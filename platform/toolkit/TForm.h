@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TForm: the toolkit's form class, the base of a program's windows. A form is
 // a top-level QWidget filled from its layout resource (FormReader); its
 // handlers are the public events below, bound by the concrete form.

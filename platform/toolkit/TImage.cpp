@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // GUI thread only. A click is a left-button release inside the control after
 // a press on it; it is reported before OnMouseUp, so a click handler sees the
 // state of the press, not of the release.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TImage: a picture control. It draws its picture unscaled at its top left
 // (on a screen with a device pixel ratio of 1.5 or more the picture's
 // double-size drawing, when it has one, at the same logical size) and reports mouse input through OnMouseDown/OnMouseUp/OnClick/OnDblClick.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TLabel: a text control. The caption is plain text ("&" is shown as is). With
 // AutoSize it follows its text, otherwise it clips to its box. A label that
 // was shown and is now hidden (its window hidden to the notification area)

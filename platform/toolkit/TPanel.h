@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TPanel: a plain container control; its colour comes from the form's Color.
 // Clicks on it (and on what it holds that lets them through) stay with it.
 #pragma once

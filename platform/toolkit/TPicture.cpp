@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Value type; no state beyond the two pixmaps. GUI thread (pixmaps are GUI objects).
 #include "platform/toolkit/TPicture.h"
 

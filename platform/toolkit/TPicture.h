@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TPicture: a bitmap as the layout resource stores it, plus an optional
 // drawing of the same picture at twice its size for screens with a device
 // pixel ratio of 1.5 or more. Both stand for the same logical size, so a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // GUI thread only. A level bar changes up to twenty times a second while
 // audio plays, and the style's own bar paint (gradients, anti-aliased
 // outlines, work handed to Qt's paint threads) costs more than the rest of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TProgressBar: a level bar with Min, Max and Position; no text.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Threading: GUI thread only. The QTimer is restarted on every change of
 // Interval, Enabled or Paused, which is what gives a re-enabled timer a full
 // interval.

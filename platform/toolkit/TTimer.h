@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TTimer: a component that calls OnTimer every Interval milliseconds on the
 // GUI thread while Enabled. An interval of 0 never ticks; enabling a disabled
 // timer (or changing the interval) starts a full interval from that moment.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The QString side of the one Windows-1252 codec; no state.
 #include "platform/toolkit/TextCodec.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one conversion between the single-byte Windows-1252 text that crosses
 // the wire or a file and the QString shown in widgets. Stateless; any thread.
 #pragma once

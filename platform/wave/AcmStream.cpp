@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Conversion streams are bookkeeping only: the pair of formats and the
 // number of prepared headers. GUI thread only; the handle set is guarded so
 // that a stale handle is refused rather than followed.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs on the device's helper thread only (Open on the GUI thread, before the
 // thread exists).
 #include "platform/wave/AlsaPcm.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One ALSA playback PCM ("default"), used only by a device's helper thread
 // after open, except Interrupt(), which any thread may call. Non-blocking: a
 // writer waiting for room sleeps in poll() on the device's descriptors and an

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Threading: see the header; the current level is swapped under a lock of
 // its own, so a reader never waits for a device's bookkeeping to pick it.
 #include "platform/wave/AudibleLevel.h"

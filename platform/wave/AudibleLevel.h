@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // AudibleLevel: the level of what one open device plays now, for a meter on
 // another thread. The device's helper thread records the peaks of what it
 // writes and, each time it looks at the device, where the device was playing

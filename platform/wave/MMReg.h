@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The audio format records the wave output and the conversion streams read:
 // the WAVEFORMATEX head, the MPEG Layer-3 fields that follow it, and a format
 // with room for its format-specific bytes. They are packed and little-endian

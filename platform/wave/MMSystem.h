@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The waveOut-style output calls the audio components are written against,
 // with the original result codes, flags and notice numbers.
 //

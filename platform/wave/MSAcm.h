@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A minimal conversion-stream interface: enough to open, size, prepare and
 // close a stream between two format records. MPEG audio → PCM and PCM → PCM
 // are accepted; every other pair gives ACMERR_NOTPOSSIBLE. No data is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Used only by a device's helper thread.
 #include "platform/wave/MpegDecoder.h"
 

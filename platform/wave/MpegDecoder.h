@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // An MPEG audio decoder on libmpg123's feed interface: bytes go in as they
 // arrive, in any sizes; 16-bit PCM comes out at the stream's own rate and
 // channel count. Garbage is skipped (the decoder resyncs) and a change of

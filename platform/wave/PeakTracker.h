@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The level of what a device plays now. Each chunk of PCM written to the
 // device is recorded with its peak per channel and the frames it occupies;
 // the audible level is the peak of the chunks that left the speaker in the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a format record asks the output for, checked once at open time and
 // shared by the wave output and the conversion streams.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The waveOut calls. Handles are checked against the set of open devices, so
 // a stale or foreign handle yields MMSYSERR_INVALHANDLE instead of a crash.
 // All calls are made on the GUI thread; the set is guarded anyway because it

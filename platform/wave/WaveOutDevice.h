@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One open wave output: a queue of written blocks and the helper thread that
 // decodes them and plays them through ALSA.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one translation between system error numbers and WinSock codes, and the
 // per-thread last error. Pure functions; any thread.
 #include "platform/winsock/WinSockPrivate.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Name and service lookups, blocking and asynchronous, IPv4 only.
 //
 // Threading: an asynchronous request starts one detached helper thread. The

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The socket table and the event selection.
 //
 // Threading: GUI thread only. Every socket handle maps to one file descriptor

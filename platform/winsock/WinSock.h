@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // WinSock-1.1-style TCP sockets over POSIX, with asynchronous notices to a
 // platform::NotifyWindow.
 //

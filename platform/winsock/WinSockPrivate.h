@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shared by the layer's implementation files only.
 //
 // WinSock and POSIX use many of the same constant names, and POSIX defines

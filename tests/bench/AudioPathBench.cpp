@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CPU cost of the client's audio path: TACMOut plus the wave layer (libmpg123
 // decoding, ALSA output) playing to ALSA's null device, in CPU seconds per
 // minute of audio, beside the mpg123 command-line player on the same bytes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The whole client against a local station: CPU share of one core and
 // resident memory while idle, while playing with the window shown (scrolling
 // text, counter, rate readout and level bars running) and while playing

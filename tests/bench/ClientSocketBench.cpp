@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Receive benchmark of the client connection: a loopback peer thread writes
 // MEGABYTES (default 256) as fast as it can; TClientSocket reads it on the GUI
 // thread through its read notices. Prints throughput, read notices per

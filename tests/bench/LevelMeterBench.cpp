@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Cost of the level meters: one VUTimerTimer tick of the main window (on the
 // platform's software mixer, and on a fake mixer whose values change every
 // tick so the bars really move), with the heap allocations counted during

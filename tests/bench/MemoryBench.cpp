@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The client's memory over an hour of play: the real main window plays one
 // hour of 24 kbit/s MP3 from a scripted station on 127.0.0.1, faster than real
 // time, through the same path as always (stream socket, the window's read

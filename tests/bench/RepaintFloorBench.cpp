@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What Qt itself costs for the wake-ups and repaints the client's shown window
 // has at the least, with none of the client's code: a 444 x 200 window with a
 // picture beneath, a tick every 50 ms that does nothing (the level meter's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Source benchmark: the CPU share of one core and the resident memory of a
 // station relaying an icecast2 stream (128 kbit/s 44.1 kHz MP3, fed by ffmpeg
 // from a generated file) at 0, 100 and 1,000 listeners on 127.0.0.1, once

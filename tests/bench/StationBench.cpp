@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Station load benchmark: starts sendolin-station with its default format
 // (24 kbit/s) as a child process, connects N stream listeners on 127.0.0.1
 // (default 10,000) from this process, which read everything, and prints the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the info line costs the GUI thread: a new text (StopScroll, the new
 // OriginalCaption, StartScroll and the paint that shows it, as a read on the
 // info channel does) and a step of the window's scroll tick with its paint,

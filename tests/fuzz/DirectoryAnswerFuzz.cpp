@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Directory answers over arbitrary bytes, delivered in pieces and twice in a
 // row (the second rebuild reads what the first one kept): the station list's
 // two halves must stay the same length, only addresses of the accepted shape

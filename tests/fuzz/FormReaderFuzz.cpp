@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The layout-resource reader over arbitrary text: every fault must come back
 // as the reader's own error, never as a crash, a hang or another exception,
 // and whatever it builds must be freed again without trouble.

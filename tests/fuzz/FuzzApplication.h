@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one QApplication a client fuzz target needs, on the offscreen platform,
 // created from LLVMFuzzerInitialize and kept for the life of the process.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A check that holds in every build of a fuzz target: a failed one aborts, so
 // libFuzzer records the input and the corpus replay fails.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Info-channel bytes as the window shows them: decoded from Windows-1252 into
 // the scrolling label, then stepped. The ticker must keep every character of
 // the text in order (a rotation, nothing lost or changed) however long or

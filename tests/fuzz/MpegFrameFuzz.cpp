@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The station's frame splitter over arbitrary bytes pushed in arbitrary
 // pieces: whatever it hands out must be a whole frame that starts with a valid
 // header of exactly that frame's size, and it must neither lose nor invent

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs a fuzz target over saved inputs without libFuzzer, so the ordinary
 // build replays every corpus as a plain test: each argument is a file or a
 // folder of files, each file is one input. A crash or a failed check inside

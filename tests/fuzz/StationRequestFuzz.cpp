@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a station reads from a peer before it trusts it: the greeting of a new
 // connection, fed byte by byte as a slow peer would, and a directory request.
 // The greeting verdict may only move from Incomplete to a final one and must

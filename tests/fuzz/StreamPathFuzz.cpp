@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The stream channel's bytes after the greeting (after one byte that picks
 // the size of the network reads): the 514-byte header whose
 // input format opens the wave output, then whatever the peer sends as audio,

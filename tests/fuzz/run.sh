@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds every fuzz target with clang, libFuzzer, AddressSanitizer and
 # UndefinedBehaviorSanitizer into build-fuzz/ and runs each for SECONDS
 # (default 60), one after the other, on a working copy of its committed corpus.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # End to end through the Debian package: builds it with CPack, checks its
 # control data, unpacks it into a scratch root, starts the unpacked station
 # with the packaged defaults (on ports the system picks) and the unpacked

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the build into scratch trees and checks what a desktop and a
 # service manager will find there, with the distribution's own validators.
 # Usage: install_tree_test.sh BUILD_DIR "ICON SIZES"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Test helper: takes the named lock given as the first argument, prints "held"
 // or "busy", and (when held) keeps it until stdin closes or it is killed.
 #include "platform/shell/NamedLock.h"

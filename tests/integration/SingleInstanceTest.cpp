@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The single-instance guard with real processes: the program itself, and a
 // helper that holds the lock, each with a private runtime directory.
 #include "platform/shell/NamedLock.h"

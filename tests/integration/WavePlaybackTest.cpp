@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Plays through the real path — TACMOut, the wave layer, libmpg123 and ALSA —
 // into ALSA's file plugin, and compares what the device received with a
 // reference decode of the same bytes made here with libmpg123 directly.

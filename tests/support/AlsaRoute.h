@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Test-only routing of ALSA's "default" playback device, so that nothing in
 // a test ever reaches a sound card. While an AlsaRoute lives, the process's
 // ALSA configuration is a file of its own (through ALSA_CONFIG_PATH):

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A station directory on 127.0.0.1 for tests: it answers every request with
 // an HTTP/1.0 response whose body is `body` (one "address,name" line per
 // station; empty by default) and closes its side of the connection, as the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A table of mixer devices standing in for the platform's mixer calls, for
 // tests of the mixer tree and of the level meters. Every call is counted;
 // results can be forced per device and per line.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A real icecast2 on 127.0.0.1 for tests, on a free port with its config and
 // logs in a temporary folder, and ffmpeg processes feeding its mounts in real
 // time. icecast2 refuses to run as root, so as root the config tells it to

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A scripted TCP peer on 127.0.0.1 for socket tests.
 //
 // Everything runs on the test's (GUI) thread: each wait polls the descriptor

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A main window in-process for tests: TfmMain built from its real layout
 // resource, with a temporary directory standing in for the executable's (so a
 // test chooses Server.ini), and every dialog replaced by a recorder, so

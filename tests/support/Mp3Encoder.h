@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Test material: MP3 bytes made on the spot with LAME from a generated
 // two-tone signal, so no test depends on a downloaded file.
 #pragma once

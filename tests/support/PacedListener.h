@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A listener at a sound card's pace for the capture route. ALSA's file
 // plugin in front of the null device takes audio as fast as it comes; with
 // the capture file made a FIFO that is read no faster than the stream's byte

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading fields of the packed wire records in assertions.
 #pragma once
 

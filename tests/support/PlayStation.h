@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Presses Play on a main window whose station list names a scripted peer and
 // returns that peer's two connections: the one that sent the stream greeting,
 // and (through `info`) the other one. The window opens both at once, so they

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // sni_host: a StatusNotifierWatcher and StatusNotifierHost for tests, on the
 // session bus named by DBUS_SESSION_BUS_ADDRESS (a test's private bus).
 //

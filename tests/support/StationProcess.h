@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs sendolin-station as a child process for a test. The station is started
 // on 127.0.0.1 with port 0 unless the arguments say otherwise (or name a
 // stations file); Start() waits for its `streams` "stream HOST:PORT" lines

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Test entry point: every test binary gets one QApplication on the main thread,
 // because components, timers and notification windows live on the GUI thread.
 #include <QApplication>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How strongly one frequency sounds in a stretch of decoded 16-bit stereo,
 // read from the left channel: the playback tests tell two test tones apart
 // by comparing these powers.

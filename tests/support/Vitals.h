@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a robustness test or a benchmark reads of a process: its resident
 // memory, its CPU time and share, and how long its GUI thread takes to
 // answer a posted call.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Format records for audio tests, filled the way a station fills them.
 #pragma once
 

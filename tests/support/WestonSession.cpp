@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs on the test's thread; the compositor is a child process that ends
 // with the session. A screenshot is weston-screenshooter's file, written
 // into a folder of its own and read back at once.

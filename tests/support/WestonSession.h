@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A Wayland desktop of a test's own: weston's headless backend drawing into
 // memory (pixman), its desktop shell, on a socket in a private runtime
 // folder, with the screenshot protocol on so a test can read back what the

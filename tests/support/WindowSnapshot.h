@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a hidden-and-restored main window must keep: its station list, the
 // faces and latches of the Play and Stop buttons, the texts of
 // both scrolling lines. Taken before hiding, compared after the way back.

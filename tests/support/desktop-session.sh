@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # desktop-session.sh COMMAND [ARGS...]
 # Runs COMMAND in a desktop session of its own: an Xvfb display and a private
 # D-Bus session bus, with Qt on xcb. Nothing else runs there (no window

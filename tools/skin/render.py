@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Renders the main window's artwork and the application icon from the SVG
 sources in this folder into the files the program is built with.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A station that floods the client with audio far faster than real time and
 // then goes back to its normal pace: the listener, whose device plays at a
 // sound card's pace, must hear the live audio again within seconds, and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The directory query of the main window against scripted directory servers
 // on 127.0.0.1: the request bytes, how answers become the station list, and
 // the error path that ends the program; and one query of the real station.

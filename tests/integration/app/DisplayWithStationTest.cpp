@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The display panel against a real sendolin-station: the station name and the
 // info text arrive over their channels and scroll, and the counter runs while
 // the stream is connected and keeps its value after Stop.

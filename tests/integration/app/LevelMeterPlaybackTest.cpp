@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The level bars of the live window while a station plays a tone, left
 // louder than right, through a device that plays in real time: the bars must
 // show the peaks of what is played, drop to 0 once the sound stops, and

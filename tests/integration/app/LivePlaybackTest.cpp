@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A live stream heard on a device that plays in real time, as a sound card
 // does: a peer that sends at the stream's own rate after a lead of 0, 512
 // bytes or 2 s, and the real station with and without its burst. Once the

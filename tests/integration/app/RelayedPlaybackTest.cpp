@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real window playing a real station that passes an icecast2 stream
 // through frame for frame. The test sits between window and station as a
 // tap on 127.0.0.1: it greets the station as the window would, hands every

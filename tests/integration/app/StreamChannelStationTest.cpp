@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's stream channel against the real sendolin-station.
 #include "app/Demo2Client.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's stream channel against scripted loopback stations:
 // Play and Stop, the greeting, the header, the audio count, the rate readout,
 // the status line and the faults a station can cause.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's audio path end to end: a scripted station on 127.0.0.1
 // sends the header and MP3 audio; what reaches ALSA's file plugin must be
 // the reference decode of those audio bytes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Dragging the window by its strip on a real X server (Xvfb), driven with X
 // input through xdotool, once under a window manager (openbox, which moves
 // the window when asked) and once with none (the window follows the mouse

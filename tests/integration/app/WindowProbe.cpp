@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window on a real display, for tests that drive it from outside
 // with X input (xdotool). It runs the in-process harness (directory stub,
 // recorded dialogs), prints "ready" once the window is shown and then

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The desktop's side of the media controls for tests: playerctl and
 // dbus-send run as child processes on the session's bus. Each runs to its
 // end while this process's event loop goes on, so a player living in the

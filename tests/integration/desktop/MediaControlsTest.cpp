@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's media controls as a desktop sees them: playerctl and
 // dbus-send on the session's private bus drive the window in this process,
 // playing a real sendolin-station, and a listener of the test's own on the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real program on a desktop: its player name on the session bus outlives
 // no instance (a killed one leaves none that blocks the next), Quit ends it,
 // it starts without a bus, and its window reads back from the X server with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The notification-area icon as a StatusNotifierItem: a watcher and host of
 // the test's own (sni_host) on the session's private bus sees the item
 // register and leave, reads its properties and activates it the three ways a

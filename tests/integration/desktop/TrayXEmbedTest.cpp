@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The notification-area icon in an XEmbed system tray: a real tray (trayer)
 // on the session's X display and no StatusNotifierWatcher on its bus, so the
 // icon docks as an X window. The test clicks it with the mouse (xdotool).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The client as a native Wayland program on a compositor of the test's own
 // (weston, headless): the real program's window read back from the
 // compositor's screen against the skin's bitmaps, its tray icon on the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the X server shows of windows painted with the program's toolkit
 // settings (Application::PrepareToolkit: no shared-memory image): a window
 // that repaints a ticker ten times a second, a message box opened over it

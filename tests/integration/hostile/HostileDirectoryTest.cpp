@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A directory that answers with far too much, with junk, without the answer's
 // usual shape, or not at all: the window must go on answering, build the list
 // the answer's lines give, and keep no more than the last answer.

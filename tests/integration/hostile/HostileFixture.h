@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window against peers that misbehave on purpose. Each test ends
 // with the same questions, asked by Vitals(): the window still answers a
 // posted call within a bound a loaded machine meets, no error box was shown,

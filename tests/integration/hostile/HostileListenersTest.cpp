@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A real station under 1,600 hostile connections on 127.0.0.1: some never
 // greet, some greet one byte a second, some send garbage, some greet and then
 // read nothing. Every one the station closes comes back a second later. The

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A station that breaks the stream channel's rules, or floods the stream or
 // the info channel: the window must live on and answer, what arrived before
 // the fault must still be heard, and memory must stay bounded.

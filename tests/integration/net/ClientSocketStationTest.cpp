@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TClientSocket as the stream channel of a real sendolin-station process.
 #include "net/ScktComp.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The event socket against scripted peers on 127.0.0.1: connecting, the
 // request bytes, delivery of everything before a close, the connection-lost
 // paths of Send, refused connections and exceptions in handlers.

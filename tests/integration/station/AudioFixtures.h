@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Test audio: MP3 files made with LAME (never downloaded), decoding with
 // libmpg123, and a tone detector. Used by the station tests only.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One sendolin-station process running the stations of a stations file: one
 // directory lists them all, each plays its own format, and a file or station
 // that cannot be had stops the process before anything is served.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A two-tier relay chain as a listener meets it: an icecast2 master fed with
 // a 440 Hz tone, a second icecast2 relaying the master's mount, one
 // sendolin-station process whose two stations relay that mount frame for

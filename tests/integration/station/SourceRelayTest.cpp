@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The station's sources against real upstreams on 127.0.0.1: icecast2 fed
 // by ffmpeg for relayed radio and its titles, files made with ffmpeg for
 // transcoding, and a scripted HTTP upstream for the faults a radio stream

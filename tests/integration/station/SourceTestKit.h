@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the source tests share: a source pulled at the broadcast clock's pace
 // in the test's thread, the station's log lines captured from stderr, and a
 // scripted HTTP upstream on 127.0.0.1 whose connections each follow the

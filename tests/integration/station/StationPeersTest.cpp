@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Everything else a real sendolin-station process does with its peers: the
 // info channel, the directory, bad and silent peers, and its command line.
 #include "TestSocket.h"

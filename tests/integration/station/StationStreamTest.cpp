@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The stream channel of a real sendolin-station process: header record,
 // burst, pacing, pass-through of MP3 files, the encoded signal, many
 // listeners and a slow one.

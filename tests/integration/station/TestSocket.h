@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A blocking TCP client on 127.0.0.1 for station tests: connect, send, and
 // receive with deadlines, so a misbehaving station fails a test instead of
 // hanging it. Owns its descriptor.

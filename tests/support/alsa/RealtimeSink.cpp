@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // An ALSA playback device for tests and benchmarks that behaves like a sound
 // card: once started it plays what was written at its configured rate, in
 // real time; a writer that is ahead gets EAGAIN and, when it polls, sleeps

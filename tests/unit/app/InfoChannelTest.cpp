@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The info channel and the display against a scripted peer on 127.0.0.1:
 // greeting bytes, how waiting text becomes the info line, swallowed errors,
 // the window under a flood of long texts, and the station name and counter

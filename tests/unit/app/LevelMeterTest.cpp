@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The level meters of the main window against fake mixer devices: which
 // control the start-up search selects, what the one probe decides, what a
 // timer tick shows, and the release of every mixer at close.

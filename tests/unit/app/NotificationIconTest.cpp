@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's notification-area icon where the desktop has none (the
 // offscreen platform offers no notification area): the icon is still
 // registered for the day one appears, the underscore button minimises instead

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The stream channel's transfer counter and its once-a-second readout.
 #include "app/Demo2Client.h"
 #include "platform/toolkit/TLabel.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The skinned window: latching Play/Stop faces, the drag strip, the caption's
 // tooltip, the layout against its table, and a screenshot of the faces at the
 // screen's pixel ratio (this binary also runs with QT_SCALE_FACTOR=2).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TACMConvertor: the stored format bytes, the guarded setters, and Open /
 // Close with their error texts (against the real conversion-stream layer
 // and a failing stand-in).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TACMOut against a recording stand-in for the wave output: which blocks
 // reach the device and when, what Close releases, which notices count, and
 // the error texts.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The mixer tree against a table of fake devices: which device is open after
 // each MixerID change, which lines and controls make it into the tree when
 // queries fail, that the device is closed exactly once, and the notices.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The platform's software mixer: the records it hands out, its handle checks
 // and the peak meter's value while nothing plays.
 #include "platform/mixer/Mixer.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TClientSocket against real loopback peers: event order, error reports and
 // their exceptions, property rules and the send/receive calls.
 #include "net/ScktComp.h"

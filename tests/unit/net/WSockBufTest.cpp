@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The send-queue block: partial appends when full, draining, reuse and resize.
 #include "net/WSockBuf.h"
 

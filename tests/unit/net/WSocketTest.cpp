@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The event socket without a peer: resolvers and their texts, the dotted
 // address test, the error table, property assignment rules and the
 // preconditions of Connect.

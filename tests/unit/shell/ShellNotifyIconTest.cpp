@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shell_NotifyIcon on QSystemTrayIcon: what each call does to the icon, and
 // the mouse messages a click on it posts to the icon's window. Clicks are
 // Qt's activation signals, emitted here as a desktop would cause them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The station's accept loop: a crowd arriving at once and a handler that
 // stops the loop it is called from.
 #include "AcceptLoop.h"

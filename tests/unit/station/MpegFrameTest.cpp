@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Frame header decoding and the splitter that cuts files and encoder output
 // into whole frames.
 #include "MpegFrame.h"

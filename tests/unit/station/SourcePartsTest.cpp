@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The parts the station's sources are built of: the formats they announce and
 // encode, silence, playlists and folders, upstream title text and the queue
 // between the reader thread and the broadcast clock.

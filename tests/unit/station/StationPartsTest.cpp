@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The station's text conversion, command line and stream header record.
 #include "Options.h"
 #include "StreamHeaderBuilder.h"

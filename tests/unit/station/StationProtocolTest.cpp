@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What peers send the station: greetings and directory requests, including
 // garbage, which must never get more than a refusal.
 #include "DirectoryServer.h"

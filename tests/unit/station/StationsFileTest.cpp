@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a well-formed stations file gives each station; its faults are tested
 // on the real process (tests/integration/station/ManyStationsTest.cpp).
 #include "StationsFile.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // An icon from picture files, one per size: which file serves which size,
 // that files are read only when asked for, and what a tray or a window
 // receives through QIcon.

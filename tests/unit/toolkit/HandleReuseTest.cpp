@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every registry of the platform layers hands out handles that are never
 // reused: once freed, a handle must not come back for a newer object (a late
 // notice or call with it would reach the wrong one), and the layer must go on

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Pictures with a double-size drawing: which one is drawn at which pixel
 // ratio, how the layout reader finds them, and what it refuses.
 #include "platform/toolkit/ComponentRegistry.h"

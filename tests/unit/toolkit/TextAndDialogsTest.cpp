@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/toolkit/Application.h"
 #include "platform/toolkit/Dialogs.h"
 #include "platform/toolkit/TComboBox.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The conversion-stream calls: which pairs open, how the destination size
 // follows the formats, and the header bookkeeping.
 #include "platform/wave/MSAcm.h"

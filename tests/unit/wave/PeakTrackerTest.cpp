@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The level the meter shows is that of the audio leaving the speaker now:
 // not audio still waiting in the device buffer, not audio played longer ago
 // than 50 ms, and nothing once the play position stops moving.

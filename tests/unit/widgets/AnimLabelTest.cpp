@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/toolkit/TTimer.h"
 #include "tests/support/EventLoop.h"
 #include "widgets/AnimLabel.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TIconTaskBar against a recording shell: the records it hands over, the
 // receiver's dispatch table and the handler copies it works on.
 #include "widgets/IconTBar.h"

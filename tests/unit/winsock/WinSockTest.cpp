@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The WinSock layer against real loopback sockets: notice order, re-enabling
 // rules, close codes, lookups and cancellation.
 #include "platform/winsock/WinSock.h"
