@@ -1,11 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Broadcaster.h"
 
-#include "DrainReader.h"
 #include "Log.h"
+#include "Peer.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdio>
 #include <vector>
 
@@ -37,21 +36,14 @@ constexpr auto MaxLag = std::chrono::seconds(2);
 
 } // namespace
 
-class StreamListener : public std::enable_shared_from_this<StreamListener> {
+class StreamListener : public Peer {
 public:
-    StreamListener(asio::ip::tcp::socket socket, std::string peer, Broadcaster& owner)
-        : socket_(std::move(socket)), peer_(std::move(peer)), owner_(owner)
+    StreamListener(asio::ip::tcp::socket socket, std::string name, Broadcaster& owner)
+        : Peer(std::move(socket), std::move(name)), owner_(owner)
     {
         // Writes are tried at once and must never block the broadcast clock.
         asio::error_code ignored;
         socket_.non_blocking(true, ignored);
-    }
-
-    const std::string& Peer() const { return peer_; }
-
-    void Start()
-    {
-        ReadMore();
     }
 
     // Queues a frame without writing; false when the unsent audio now exceeds
@@ -69,13 +61,9 @@ public:
             WriteMore();
     }
 
-    void Close()
-    {
-        asio::error_code ignored;
-        socket_.close(ignored);
-    }
-
 private:
+    void Ended(const std::string& reason) override { owner_.Remove(this, reason); }
+
     void WriteMore()
     {
         inFlight_.assign(queue_.begin(), queue_.end());
@@ -91,14 +79,14 @@ private:
         if (ec && ec != asio::error::would_block && ec != asio::error::try_again) {
             // Reported from the event loop, as a failed wait is: the
             // broadcaster may be walking its listeners right now.
-            asio::post(socket_.get_executor(), [self = shared_from_this(), ec] { self->Written(ec); });
+            asio::post(socket_.get_executor(), [self = Self<StreamListener>(), ec] { self->Written(ec); });
             return;
         }
         if (DropSent(sent)) {
             Written({});
             return;
         }
-        asio::async_write(socket_, buffers_, [self = shared_from_this()](asio::error_code ec, std::size_t) {
+        asio::async_write(socket_, buffers_, [self = Self<StreamListener>()](asio::error_code ec, std::size_t) {
             self->Written(ec);
         });
     }
@@ -120,11 +108,8 @@ private:
 
     void Written(asio::error_code ec)
     {
-        if (ec) {
-            if (ec != asio::error::operation_aborted)
-                owner_.Remove(this, "send failed: " + ec.message());
+        if (!Sent(ec))
             return;
-        }
         for (const AudioFrame& f : inFlight_)
             queuedSeconds_ -= f.seconds;
         inFlight_.clear();
@@ -132,15 +117,6 @@ private:
             WriteMore();
     }
 
-    void ReadMore()
-    {
-        DrainUntilClosed(socket_, [self = shared_from_this()](const std::string& reason) {
-            self->owner_.Remove(self.get(), reason);
-        });
-    }
-
-    asio::ip::tcp::socket socket_;
-    const std::string peer_;
     Broadcaster& owner_;
     std::deque<AudioFrame> queue_;
     std::vector<AudioFrame> inFlight_;
@@ -170,9 +146,7 @@ void Broadcaster::Start()
 void Broadcaster::Stop()
 {
     timer_.cancel();
-    for (auto& [raw, listener] : listeners_)
-        listener->Close();
-    listeners_.clear();
+    listeners_.CloseAll();
 }
 
 void Broadcaster::AddListener(asio::ip::tcp::socket socket, const std::string& peer)
@@ -183,8 +157,8 @@ void Broadcaster::AddListener(asio::ip::tcp::socket socket, const std::string& p
     socket.set_option(asio::socket_base::send_buffer_size(std::max(4096, source_.AverageBytesPerSecond())), ignored);
 
     auto listener = std::make_shared<StreamListener>(std::move(socket), peer, *this);
-    listeners_.emplace(listener.get(), listener);
-    LogLine(peer + " stream listener connected (" + std::to_string(listeners_.size()) + " listening)");
+    listeners_.Add(listener);
+    LogLine(peer + " stream listener connected (" + std::to_string(listeners_.Size()) + " listening)");
     listener->Start();
     listener->Push({header_, 0}, settings_.queueSeconds);
     for (const AudioFrame& f : burst_)
@@ -210,7 +184,7 @@ void Broadcaster::Tick()
     }
     if (!batch_.empty())
         Release(batch_);
-    timer_.expires_at(std::max(due_, now + TickInterval(listeners_.size())));
+    timer_.expires_at(std::max(due_, now + TickInterval(listeners_.Size())));
     timer_.async_wait([this](asio::error_code ec) {
         if (!ec)
             Tick();
@@ -231,16 +205,16 @@ void Broadcaster::Release(const std::vector<AudioFrame>& frames)
     // One write per listener for the whole batch: with thousands of listeners
     // the socket writes are most of the station's work.
     std::vector<StreamListener*> overdue;
-    for (auto& [raw, listener] : listeners_) {
+    listeners_.ForEach([&](StreamListener& listener) {
         // The burst a listener got on connecting counts on top of the bound.
         bool within = true;
         for (const AudioFrame& frame : frames)
-            within = listener->Push(frame, settings_.queueSeconds + settings_.burstSeconds) && within;
+            within = listener.Push(frame, settings_.queueSeconds + settings_.burstSeconds) && within;
         if (within)
-            listener->Flush();
+            listener.Flush();
         else
-            overdue.push_back(raw);
-    }
+            overdue.push_back(&listener);
+    });
     for (StreamListener* raw : overdue) {
         char reason[96];
         std::snprintf(reason, sizeof reason, "dropped: more than %.1f s of audio unsent",
@@ -249,15 +223,10 @@ void Broadcaster::Release(const std::vector<AudioFrame>& frames)
     }
 }
 
-void Broadcaster::Remove(StreamListener* listener, const std::string& reason)
+void Broadcaster::Remove(const StreamListener* listener, const std::string& reason)
 {
-    const auto it = listeners_.find(listener);
-    if (it == listeners_.end())
-        return;
-    const std::shared_ptr<StreamListener> keep = it->second;
-    listeners_.erase(it);
-    keep->Close();
-    LogLine(keep->Peer() + " stream listener " + reason + " (" + std::to_string(listeners_.size()) + " listening)");
+    if (const std::shared_ptr<StreamListener> removed = listeners_.Remove(listener))
+        LogLine(removed->Name() + " stream listener " + reason + " (" + std::to_string(listeners_.Size()) + " listening)");
 }
 
 } // namespace station

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "AudioSource.h"
+#include "PeerSet.h"
 
 #include <asio.hpp>
 
@@ -15,7 +16,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 namespace station {
@@ -36,7 +36,7 @@ public:
     void Stop();
     // Sends the header and the burst, then the live frames.
     void AddListener(asio::ip::tcp::socket socket, const std::string& peer);
-    std::size_t ListenerCount() const { return listeners_.size(); }
+    std::size_t ListenerCount() const { return listeners_.Size(); }
     // Called with the source's title whenever it changes (and once at start).
     std::function<void(const std::string&)> OnTitle;
 
@@ -45,7 +45,7 @@ private:
     void Tick();
     // Hands the frames that fell due in one tick to every listener.
     void Release(const std::vector<AudioFrame>& frames);
-    void Remove(StreamListener* listener, const std::string& reason);
+    void Remove(const StreamListener* listener, const std::string& reason);
 
     asio::steady_timer timer_;
     AudioSource& source_;
@@ -56,7 +56,7 @@ private:
     std::deque<AudioFrame> burst_;
     double burstHeld_ = 0;
     std::string title_;
-    std::unordered_map<StreamListener*, std::shared_ptr<StreamListener>> listeners_;
+    PeerSet<StreamListener> listeners_;
 };
 
 } // namespace station

@@ -2,6 +2,7 @@
 #include "DirectoryServer.h"
 
 #include "Log.h"
+#include "Peer.h"
 
 #include <algorithm>
 #include <array>
@@ -49,12 +50,7 @@ std::string RequestLine(std::string_view head)
 class DirectorySession : public std::enable_shared_from_this<DirectorySession> {
 public:
     DirectorySession(asio::ip::tcp::socket socket, const std::vector<DirectoryEntry>& entries)
-        : socket_(std::move(socket)), timer_(socket_.get_executor()), entries_(entries)
-    {
-        asio::error_code ec;
-        const auto remote = socket_.remote_endpoint(ec);
-        peer_ = ec ? "?" : remote.address().to_string() + ":" + std::to_string(remote.port());
-    }
+        : socket_(std::move(socket)), timer_(socket_.get_executor()), entries_(entries), peer_(PeerName(socket_)) {}
 
     void Start()
     {
@@ -123,12 +119,7 @@ private:
 
     void Drain()
     {
-        socket_.async_read_some(asio::buffer(chunk_), [self = shared_from_this()](asio::error_code ec, std::size_t) {
-            if (ec)
-                self->Close();
-            else
-                self->Drain();
-        });
+        DrainUntilClosed(socket_, [self = shared_from_this()](const std::string&) { self->Close(); });
     }
 
     void Close()
@@ -141,7 +132,7 @@ private:
     asio::ip::tcp::socket socket_;
     asio::steady_timer timer_;
     const std::vector<DirectoryEntry>& entries_;
-    std::string peer_;
+    const std::string peer_;
     std::array<char, 1024> chunk_{};
     std::string request_;
     std::string answer_;

@@ -15,34 +15,20 @@ extern "C" {
 
 namespace station {
 
-struct InputClose {
-    void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
-};
-struct CodecFree {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct PacketFree {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct AvFrameFree {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct ResamplerFree {
-    void operator()(SwrContext* s) const { swr_free(&s); }
-};
-struct DictionaryFree {
-    void operator()(AVDictionary* d) const { av_dict_free(&d); }
-};
-struct IoClose {
-    void operator()(AVIOContext* io) const { avio_closep(&io); }
+// FFmpeg's freeing functions take the pointer's address so that they can
+// null it; one deleter serves them all.
+template <class T, auto Free>
+struct FreedWith {
+    void operator()(T* p) const { Free(&p); }
 };
 
-using InputHandle = std::unique_ptr<AVFormatContext, InputClose>;
-using CodecHandle = std::unique_ptr<AVCodecContext, CodecFree>;
-using PacketHandle = std::unique_ptr<AVPacket, PacketFree>;
-using AvFrameHandle = std::unique_ptr<AVFrame, AvFrameFree>;
-using ResamplerHandle = std::unique_ptr<SwrContext, ResamplerFree>;
-using IoHandle = std::unique_ptr<AVIOContext, IoClose>;
+using InputHandle = std::unique_ptr<AVFormatContext, FreedWith<AVFormatContext, avformat_close_input>>;
+using CodecHandle = std::unique_ptr<AVCodecContext, FreedWith<AVCodecContext, avcodec_free_context>>;
+using PacketHandle = std::unique_ptr<AVPacket, FreedWith<AVPacket, av_packet_free>>;
+using AvFrameHandle = std::unique_ptr<AVFrame, FreedWith<AVFrame, av_frame_free>>;
+using ResamplerHandle = std::unique_ptr<SwrContext, FreedWith<SwrContext, swr_free>>;
+using DictionaryHandle = std::unique_ptr<AVDictionary, FreedWith<AVDictionary, av_dict_free>>;
+using IoHandle = std::unique_ptr<AVIOContext, FreedWith<AVIOContext, avio_closep>>;
 
 // FFmpeg's text for an error code.
 inline std::string FfmpegError(int code)

@@ -100,7 +100,7 @@ void FfmpegInput::Open(const std::string& url, int playlistDepth)
         av_dict_set(&raw, "icy", "1", 0);
         av_dict_set(&raw, "user_agent", "sendolin-station", 0);
     }
-    std::unique_ptr<AVDictionary, DictionaryFree> options(raw);
+    DictionaryHandle options(raw);
 
     if (remote_ && Playlist::IsPlaylistName(url)) {
         if (playlistDepth >= MaxPlaylistDepth)

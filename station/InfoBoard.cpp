@@ -1,22 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "InfoBoard.h"
 
-#include "DrainReader.h"
 #include "Log.h"
+#include "Peer.h"
 
-#include <array>
 #include <chrono>
 
 namespace station {
 
-class InfoReader : public std::enable_shared_from_this<InfoReader> {
+class InfoReader : public Peer {
 public:
-    InfoReader(asio::ip::tcp::socket socket, std::string peer, InfoBoard& owner)
-        : socket_(std::move(socket)), peer_(std::move(peer)), owner_(owner) {}
-
-    const std::string& Peer() const { return peer_; }
-
-    void Start() { ReadMore(); }
+    InfoReader(asio::ip::tcp::socket socket, std::string name, InfoBoard& owner)
+        : Peer(std::move(socket), std::move(name)), owner_(owner) {}
 
     void Send(std::shared_ptr<const std::string> text)
     {
@@ -27,36 +22,19 @@ public:
             WriteMore();
     }
 
-    void Close()
-    {
-        asio::error_code ignored;
-        socket_.close(ignored);
-    }
-
 private:
+    void Ended(const std::string& reason) override { owner_.Remove(this, reason); }
+
     void WriteMore()
     {
         sending_ = std::move(pending_);
-        asio::async_write(socket_, asio::buffer(*sending_), [self = shared_from_this()](asio::error_code ec, std::size_t) {
+        asio::async_write(socket_, asio::buffer(*sending_), [self = Self<InfoReader>()](asio::error_code ec, std::size_t) {
             self->sending_.reset();
-            if (ec) {
-                if (ec != asio::error::operation_aborted)
-                    self->owner_.Remove(self.get(), "send failed: " + ec.message());
-            } else if (self->pending_) {
+            if (self->Sent(ec) && self->pending_)
                 self->WriteMore();
-            }
         });
     }
 
-    void ReadMore()
-    {
-        DrainUntilClosed(socket_, [self = shared_from_this()](const std::string& reason) {
-            self->owner_.Remove(self.get(), reason);
-        });
-    }
-
-    asio::ip::tcp::socket socket_;
-    const std::string peer_;
     InfoBoard& owner_;
     std::shared_ptr<const std::string> sending_;
     std::shared_ptr<const std::string> pending_;
@@ -84,9 +62,7 @@ void InfoBoard::Start()
 void InfoBoard::Stop()
 {
     timer_.cancel();
-    for (auto& [raw, reader] : readers_)
-        reader->Close();
-    readers_.clear();
+    readers_.CloseAll();
 }
 
 void InfoBoard::SetTitle(const std::string& title)
@@ -98,7 +74,7 @@ void InfoBoard::SetTitle(const std::string& title)
 void InfoBoard::AddReader(asio::ip::tcp::socket socket, const std::string& peer)
 {
     auto reader = std::make_shared<InfoReader>(std::move(socket), peer, *this);
-    readers_.emplace(reader.get(), reader);
+    readers_.Add(reader);
     LogLine(peer + " info reader connected");
     reader->Start();
     reader->Send(current_);
@@ -123,19 +99,13 @@ void InfoBoard::Publish(const std::string& text)
     if (text == *current_)
         return;
     current_ = std::make_shared<const std::string>(text);
-    for (auto& [raw, reader] : readers_)
-        reader->Send(current_);
+    readers_.ForEach([this](InfoReader& reader) { reader.Send(current_); });
 }
 
-void InfoBoard::Remove(InfoReader* reader, const std::string& reason)
+void InfoBoard::Remove(const InfoReader* reader, const std::string& reason)
 {
-    const auto it = readers_.find(reader);
-    if (it == readers_.end())
-        return;
-    const std::shared_ptr<InfoReader> keep = it->second;
-    readers_.erase(it);
-    keep->Close();
-    LogLine(keep->Peer() + " info reader " + reason);
+    if (const std::shared_ptr<InfoReader> removed = readers_.Remove(reader))
+        LogLine(removed->Name() + " info reader " + reason);
 }
 
 } // namespace station

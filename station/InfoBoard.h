@@ -6,11 +6,12 @@
 // never piled up. Runs on the station's single Asio thread.
 #pragma once
 
+#include "PeerSet.h"
+
 #include <asio.hpp>
 
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 namespace station {
@@ -27,20 +28,20 @@ public:
     void Stop();
     void SetTitle(const std::string& title);
     void AddReader(asio::ip::tcp::socket socket, const std::string& peer);
-    std::size_t ReaderCount() const { return readers_.size(); }
+    std::size_t ReaderCount() const { return readers_.Size(); }
 
 private:
     friend class InfoReader;
     void Rotate();
     void Publish(const std::string& text);
-    void Remove(InfoReader* reader, const std::string& reason);
+    void Remove(const InfoReader* reader, const std::string& reason);
 
     asio::steady_timer timer_;
     const std::vector<std::string> texts_;
     const double intervalSeconds_;
     std::size_t next_ = 0;
     std::shared_ptr<const std::string> current_;
-    std::unordered_map<InfoReader*, std::shared_ptr<InfoReader>> readers_;
+    PeerSet<InfoReader> readers_;
 };
 
 } // namespace station

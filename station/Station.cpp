@@ -2,6 +2,7 @@
 #include "Station.h"
 
 #include "Log.h"
+#include "Peer.h"
 #include "StreamHeaderBuilder.h"
 
 #include "wire/StreamRecords.h"
@@ -17,17 +18,6 @@ asio::ip::tcp::endpoint ResolvePassive(asio::io_context& io, const HostPort& whe
                                           asio::ip::resolver_base::passive | asio::ip::resolver_base::numeric_service);
     return results.begin()->endpoint();
 }
-
-namespace {
-
-std::string PeerName(const asio::ip::tcp::socket& socket)
-{
-    asio::error_code ec;
-    const auto remote = socket.remote_endpoint(ec);
-    return ec ? std::string("?") : remote.address().to_string() + ":" + std::to_string(remote.port());
-}
-
-} // namespace
 
 // Waits for the greeting of one new connection, within the greeting timeout.
 class Greeter : public std::enable_shared_from_this<Greeter> {

@@ -8,6 +8,7 @@
 // is what the source itself costs; the rest is the listeners'.
 // Usage: source_bench [SECONDS]
 #include "tests/support/IcecastServer.h"
+#include "tests/support/LoopbackSocket.h"
 #include "tests/support/Vitals.h"
 
 #include <QCoreApplication>
@@ -15,8 +16,6 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/epoll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -47,21 +46,7 @@ double CpuSecondsOf(qint64 pid)
     return seconds;
 }
 
-int Connect(unsigned short port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    constexpr std::string_view greeting = "KT-SendolinClient v40-Daten";
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
-        || ::send(fd, greeting.data(), greeting.size(), MSG_NOSIGNAL) != ssize_t(greeting.size())) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
+constexpr std::string_view Greeting = "KT-SendolinClient v40-Daten";
 
 // Reads every listener's bytes, in passes with a pause between, so that the
 // readers' wake-ups are not charged to the station's sends.
@@ -123,7 +108,7 @@ bool Measure(const char* name, const QStringList& arguments, int stations, int l
     std::vector<int> fds;
     for (unsigned short port : ports) {
         for (int i = 0; i < listeners; ++i) {
-            if (const int fd = Connect(port); fd >= 0)
+            if (const int fd = testsupport::ConnectLoopback(port, testsupport::ConnectOptions().Greeting(Greeting)); fd >= 0)
                 fds.push_back(fd);
             if (i % 200 == 199)
                 std::this_thread::sleep_for(std::chrono::milliseconds(50)); // within the listen queue

@@ -14,12 +14,11 @@
 // count its own delay against the station's pacing. Connections are made no
 // faster than the station takes them, so none waits out a SYN retransmission,
 // and the measured window opens once every listener has had its burst.
+#include "LoopbackSocket.h"
 #include "StationProcess.h"
 
 #include <QCoreApplication>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/epoll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -79,24 +78,6 @@ double RealtimeSeconds()
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
     return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
-}
-
-int ConnectListener(unsigned short port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const int on = 1;
-    if (fd < 0 || ::setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) != 0
-        || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
-        || ::send(fd, Greeting.data(), Greeting.size(), MSG_NOSIGNAL) != ssize_t(Greeting.size())) {
-        if (fd >= 0)
-            ::close(fd);
-        return -1;
-    }
-    return fd;
 }
 
 // What one listener received, and where its measured window starts and ends:
@@ -254,7 +235,7 @@ int main(int argc, char** argv)
     bool connected = true;
     for (int i = 0; i < count && connected; ++i) {
         auto listener = std::make_unique<Listener>();
-        listener->fd = ConnectListener(station.StreamPort());
+        listener->fd = testsupport::ConnectLoopback(station.StreamPort(), testsupport::ConnectOptions().ArrivalTimes().Greeting(Greeting));
         if (listener->fd < 0) {
             std::fprintf(stderr, "listener %d could not connect\n", i);
             connected = false;

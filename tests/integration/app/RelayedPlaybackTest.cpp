@@ -12,6 +12,7 @@
 #include "tests/support/AlsaRoute.h"
 #include "tests/support/EventLoop.h"
 #include "tests/support/IcecastServer.h"
+#include "tests/support/LoopbackSocket.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/MainWindowHarness.h"
 #include "tests/support/PlayStation.h"
@@ -24,28 +25,10 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-
 using testsupport::LoopbackPeer;
 using testsupport::WaitUntil;
 
 namespace {
-
-LoopbackPeer ConnectTo(unsigned short port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return LoopbackPeer();
-    }
-    return LoopbackPeer(fd);
-}
 
 // The length of the whole MPEG frames at the start of `audio`.
 std::size_t WholeFrames(const std::string& audio)
@@ -90,7 +73,7 @@ TEST(RelayedPlaybackTest, RelayedIcecastStreamReachesTheDeviceAsTheReferenceDeco
     form->show();
     LoopbackPeer info;
     LoopbackPeer window = testsupport::PressPlay(*form, tap, info);
-    LoopbackPeer upstream = ConnectTo(station.StreamPort());
+    LoopbackPeer upstream = LoopbackPeer(testsupport::ConnectLoopback(station.StreamPort()));
     ASSERT_TRUE(upstream.Valid());
     ASSERT_TRUE(upstream.Send(std::string(wire::StreamGreeting)));
 

@@ -9,18 +9,17 @@
 // One thread drives every socket with poll(); the numbers are what a 2-core
 // CI machine stands next to other tests (the descriptor limit is raised).
 #include "StationProcess.h"
+#include "tests/support/LoopbackSocket.h"
 #include "tests/support/Vitals.h"
 #include "wire/StreamRecords.h"
 
 #include <QCoreApplication>
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <array>
 #include <chrono>
 #include <fcntl.h>
 #include <iostream>
-#include <netinet/in.h>
 #include <poll.h>
 #include <random>
 #include <sys/resource.h>
@@ -51,19 +50,10 @@ struct Peer {
 
 int Open(unsigned short port, Kind kind)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (kind == Kind::Deaf) {
-        const int small = 4096; // fills at once, so the station's queue for it grows
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    }
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
+    // A deaf peer's small buffer fills at once, so the station's queue for it grows.
+    const int fd = testsupport::ConnectLoopback(port, testsupport::ConnectOptions().ReceiveBuffer(kind == Kind::Deaf ? 4096 : 0));
+    if (fd < 0)
         return -1;
-    }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
     return fd;
 }

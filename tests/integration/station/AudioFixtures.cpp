@@ -134,4 +134,12 @@ double ToneShare(const std::vector<std::int16_t>& pcm, int channels, long rate, 
     return total > 0 ? 2 * power / (double(n) * total) : 0;
 }
 
+std::size_t LoopPosition(const std::string& audio, const std::string& received)
+{
+    std::string loop = audio;
+    while (loop.size() < received.size() + 2 * audio.size())
+        loop += audio;
+    return loop.find(received);
+}
+
 } // namespace fixtures

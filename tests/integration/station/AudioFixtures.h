@@ -25,6 +25,9 @@ bool WriteFile(const std::string& path, const std::string& bytes);
 // Decodes MPEG audio to interleaved 16-bit PCM; rate and channels are reported back.
 std::vector<std::int16_t> DecodeMp3(const std::string& bytes, long& rate, int& channels);
 
+// Where `received` lies in the endless loop of `audio`, or npos when it is not a piece of it.
+std::size_t LoopPosition(const std::string& audio, const std::string& received);
+
 // Power of one channel of interleaved PCM at `frequency`, relative to its total power.
 double ToneShare(const std::vector<std::int16_t>& pcm, int channels, long rate, double frequency);
 

@@ -167,9 +167,8 @@ TEST_F(ManyStationsTest, ThreeStationsPlayTheirOwnFormatsAndOneDirectoryListsThe
         const auto& e = expected[i];
         SCOPED_TRACE(e.format.name);
         TestSocket listener(ports[i]);
-        ASSERT_TRUE(listener.Send(wire::StreamGreeting));
         std::string bytes;
-        ASSERT_EQ(listener.ReceiveExactly(bytes, sizeof(TStreamHeader), 5s), sizeof(TStreamHeader));
+        ASSERT_TRUE(listener.ListenForStream(bytes));
         const HeaderFormat header = ReadHeader(bytes);
         EXPECT_EQ(header.name, e.format.name);
         EXPECT_EQ(header.rate, e.format.rate);

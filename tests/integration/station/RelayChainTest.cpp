@@ -19,7 +19,6 @@
 #include "MpegFrame.h"
 #include "StationProcess.h"
 #include "tests/support/IcecastServer.h"
-#include "wire/StreamRecords.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -155,9 +154,8 @@ TEST_F(RelayChainTest, ListenersHearSilenceWhileTheMasterIsAwayAndTheProgrammeWh
     ASSERT_TRUE(station.Start()) << station.Log().toStdString();
     for (quint16 port : station.StreamPorts()) {
         listeners.push_back({TestSocket(port), {}});
-        ASSERT_TRUE(listeners.back().socket.Send(wire::StreamGreeting));
         std::string header;
-        ASSERT_EQ(listeners.back().socket.ReceiveExactly(header, sizeof(TStreamHeader), 5s), sizeof(TStreamHeader));
+        ASSERT_TRUE(listeners.back().socket.ListenForStream(header));
     }
     QElapsedTimer onAir;
     onAir.start();

@@ -107,7 +107,7 @@ TEST_P(IcecastRelayTest, MpegRadioIsRelayedFrameForFrameWithEachNewTitle)
     frames.insert(frames.end(), second.frames.begin(), second.frames.end());
     const std::string audio = sourcetest::AudioOf(frames, silence);
     ASSERT_GT(audio.size(), 1.5 * 128000 / 8) << log.Text();
-    EXPECT_NE(sourcetest::LoopPosition(mp3.audio, audio), std::string::npos) << "frames changed on the way";
+    EXPECT_NE(fixtures::LoopPosition(mp3.audio, audio), std::string::npos) << "frames changed on the way";
     EXPECT_TRUE(Contains(log.Text(), "relaying MPEG-1 Layer III, 44100 Hz, 2 ch, 128 kbit/s frame for frame"))
         << log.Text();
 }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "SourceTestKit.h"
 
+#include "tests/support/LoopbackSocket.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -62,14 +64,6 @@ Pulled Pull(station::AudioSource& source, double seconds, const std::function<bo
         pulled.frames.push_back(std::move(frame));
     }
     return pulled;
-}
-
-std::size_t LoopPosition(const std::string& audio, const std::string& received)
-{
-    std::string loop = audio;
-    while (loop.size() < received.size() + 2 * audio.size())
-        loop += audio;
-    return loop.find(received);
 }
 
 std::string AudioOf(const std::vector<station::AudioFrame>& frames, const std::string& silence)
@@ -143,20 +137,7 @@ void ScriptedUpstream::Serve()
     }
 }
 
-namespace {
-
-bool SendAll(int fd, std::string_view bytes)
-{
-    while (!bytes.empty()) {
-        const ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        if (n <= 0)
-            return false;
-        bytes.remove_prefix(std::size_t(n));
-    }
-    return true;
-}
-
-} // namespace
+using testsupport::SendAll;
 
 ScriptedUpstream::Step ScriptedUpstream::Answer(std::string statusAndHeaders, std::string body)
 {

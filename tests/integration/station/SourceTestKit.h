@@ -43,9 +43,6 @@ Pulled Pull(station::AudioSource& source, double seconds,
 // The frames' bytes joined, leaving out those equal to `silence`.
 std::string AudioOf(const std::vector<station::AudioFrame>& frames, const std::string& silence);
 
-// Where `received` lies in the endless loop of `audio`, or npos when it is not a piece of it.
-std::size_t LoopPosition(const std::string& audio, const std::string& received);
-
 // A one-thread-per-connection HTTP peer. Each accepted connection gets the
 // next step of the script (the last step repeats); a step gets the socket
 // and the request's path and writes whatever it likes.

@@ -154,9 +154,8 @@ TEST(StationPeerTest, ListenersBeyondTheLimitAreRefused)
     std::vector<TestSocket> admitted;
     for (int i = 0; i < 2; ++i) {
         admitted.emplace_back(station.StreamPort());
-        ASSERT_TRUE(admitted.back().Send(wire::StreamGreeting));
         std::string header;
-        EXPECT_EQ(admitted.back().ReceiveExactly(header, sizeof(TStreamHeader), 5s), sizeof(TStreamHeader));
+        EXPECT_TRUE(admitted.back().ListenForStream(header));
     }
     TestSocket third(station.StreamPort());
     ASSERT_TRUE(third.Send(wire::StreamGreeting));
@@ -166,9 +165,8 @@ TEST(StationPeerTest, ListenersBeyondTheLimitAreRefused)
     admitted.pop_back();
     std::this_thread::sleep_for(200ms);
     TestSocket fourth(station.StreamPort());
-    ASSERT_TRUE(fourth.Send(wire::StreamGreeting));
     std::string header;
-    EXPECT_EQ(fourth.ReceiveExactly(header, sizeof(TStreamHeader), 5s), sizeof(TStreamHeader));
+    EXPECT_TRUE(fourth.ListenForStream(header));
 }
 
 TEST(StationCommandLineTest, BadArgumentsExitWithCodeTwoAndOneLine)
@@ -218,9 +216,8 @@ TEST(StationCommandLineTest, TermSignalStopsCleanlyWithListenersConnected)
     StationProcess station({"--directory", "127.0.0.1:0"});
     ASSERT_TRUE(station.Start());
     TestSocket listener(station.StreamPort());
-    ASSERT_TRUE(listener.Send(wire::StreamGreeting));
     std::string header;
-    listener.ReceiveExactly(header, sizeof(TStreamHeader), 5s);
+    ASSERT_TRUE(listener.ListenForStream(header));
     EXPECT_EQ(station.Stop(), 0);
     EXPECT_TRUE(listener.WaitForClose(2s));
 }

@@ -33,8 +33,7 @@ TestSocket Listen(unsigned short port, std::string& header, int receiveBuffer = 
 {
     TestSocket socket(port, receiveBuffer);
     EXPECT_TRUE(socket.Connected());
-    EXPECT_TRUE(socket.Send(wire::StreamGreeting));
-    EXPECT_EQ(socket.ReceiveExactly(header, HeaderSize, 5s), HeaderSize);
+    EXPECT_TRUE(socket.ListenForStream(header));
     return socket;
 }
 
@@ -49,18 +48,32 @@ double AudioSeconds(const std::string& bytes)
     return seconds;
 }
 
-// Where `received` lies in the endless loop of `audio`, or npos when it is not a piece of it.
-std::size_t LoopPosition(const std::string& audio, const std::string& received)
-{
-    std::string loop = audio;
-    while (loop.size() < received.size() + 2 * audio.size())
-        loop += audio;
-    return loop.find(received);
-}
-
 class StationStreamTest : public ::testing::Test {
 protected:
     QTemporaryDir dir;
+
+    struct Heard {
+        std::vector<std::int16_t> pcm;
+        long rate = 0;
+        int channels = 0;
+    };
+
+    // What a listener of a station started with `args` hears during `listening`, decoded.
+    static Heard Hear(const QStringList& args, std::chrono::milliseconds listening)
+    {
+        Heard heard;
+        StationProcess station(args);
+        const bool started = station.Start();
+        EXPECT_TRUE(started) << station.Log().toStdString();
+        if (!started)
+            return heard;
+        std::string header;
+        TestSocket socket = Listen(station.StreamPort(), header);
+        std::string audio;
+        socket.ReceiveFor(audio, listening);
+        heard.pcm = fixtures::DecodeMp3(audio, heard.rate, heard.channels);
+        return heard;
+    }
 
     std::string WriteMp3(const std::string& name, const fixtures::Mp3File& file)
     {
@@ -163,7 +176,7 @@ TEST_F(StationStreamTest, Mp3FileIsPassedThroughByteExactAndLooped)
     // Three seconds of a one-second file: tags, junk and the Xing frame must
     // all be gone, and the loop must join the frames seamlessly.
     ASSERT_GT(received.size(), file.audio.size() * 2);
-    EXPECT_NE(LoopPosition(file.audio, received), std::string::npos);
+    EXPECT_NE(fixtures::LoopPosition(file.audio, received), std::string::npos);
 
     TestSocket info(station->StreamPort());
     ASSERT_TRUE(info.Send(wire::InfoGreeting));
@@ -190,7 +203,7 @@ TEST_F(StationStreamTest, BurstLargerThanTheSocketTakesArrivesWhole)
     }
     socket.ReceiveFor(received, 300ms);
     ASSERT_GT(received.size(), file.audio.size() * 2);
-    EXPECT_NE(LoopPosition(file.audio, received), std::string::npos);
+    EXPECT_NE(fixtures::LoopPosition(file.audio, received), std::string::npos);
     EXPECT_FALSE(station->Log().contains("dropped")) << station->Log().toStdString();
 }
 
@@ -211,7 +224,7 @@ TEST_F(StationStreamTest, PlaylistPlaysItsFilesInTurn)
     std::string received;
     socket.ReceiveFor(received, 300ms);
     ASSERT_GT(received.size(), first.audio.size() + second.audio.size());
-    EXPECT_NE(LoopPosition(first.audio + second.audio, received), std::string::npos);
+    EXPECT_NE(fixtures::LoopPosition(first.audio + second.audio, received), std::string::npos);
 }
 
 TEST_F(StationStreamTest, Mp3FileOfAnotherRateIsTranscodedToTheStationFormat)
@@ -230,34 +243,13 @@ TEST_F(StationStreamTest, Mp3FileOfAnotherRateIsTranscodedToTheStationFormat)
     EXPECT_TRUE(station.Log().contains("transcoding MPEG-2 Layer III, 22050 Hz")) << station.Log().toStdString();
 }
 
-TEST_F(StationStreamTest, ToneSourceDecodesToTheSine)
-{
-    StationProcess station({"--source", "tone", "--burst", "0"});
-    ASSERT_TRUE(station.Start());
-    std::string header;
-    TestSocket socket = Listen(station.StreamPort(), header);
-    std::string audio;
-    socket.ReceiveFor(audio, 1500ms);
-
-    long rate = 0;
-    int channels = 0;
-    std::vector<std::int16_t> pcm = fixtures::DecodeMp3(audio, rate, channels);
-    ASSERT_EQ(rate, 11025);
-    ASSERT_EQ(channels, 2);
-    ASSERT_GT(pcm.size(), std::size_t(rate) * channels); // more than a second decoded
-    pcm.erase(pcm.begin(), pcm.begin() + rate / 4 * channels); // skip the decoder's start-up
-    EXPECT_GT(fixtures::ToneShare(pcm, channels, rate, 440.0), 0.8);
-    EXPECT_LT(fixtures::ToneShare(pcm, channels, rate, 660.0), 0.05);
-}
-
-TEST_F(StationStreamTest, WavFileIsResampledAndEncodedToTheStationFormat)
+TEST_F(StationStreamTest, EncodedSourcesDecodeToTheirToneInTheStationFormat)
 {
     // Mono 22050 Hz 16-bit: the encoder must resample and widen to 11025 Hz stereo.
-    const double frequency = 660.0;
-    const int rate = 22050;
+    const int wavRate = 22050;
     std::string samples;
-    for (int i = 0; i < rate; ++i) {
-        const auto v = std::int16_t(std::lround(12000 * std::sin(2 * std::numbers::pi * frequency * i / rate)));
+    for (int i = 0; i < wavRate; ++i) {
+        const auto v = std::int16_t(std::lround(12000 * std::sin(2 * std::numbers::pi * 660.0 * i / wavRate)));
         samples += char(v & 0xFF);
         samples += char((v >> 8) & 0xFF);
     }
@@ -268,43 +260,40 @@ TEST_F(StationStreamTest, WavFileIsResampledAndEncodedToTheStationFormat)
         return out;
     };
     const std::string wav = "RIFF" + le(std::uint32_t(36 + samples.size()), 4) + "WAVEfmt " + le(16, 4) + le(1, 2)
-                          + le(1, 2) + le(rate, 4) + le(rate * 2, 4) + le(2, 2) + le(16, 2) + "data"
+                          + le(1, 2) + le(wavRate, 4) + le(wavRate * 2, 4) + le(2, 2) + le(16, 2) + "data"
                           + le(std::uint32_t(samples.size()), 4) + samples;
     const std::string path = dir.filePath("tone.wav").toStdString();
     ASSERT_TRUE(fixtures::WriteFile(path, wav));
 
-    StationProcess station({"--source", QString::fromStdString(path), "--burst", "0"});
-    ASSERT_TRUE(station.Start());
-    std::string header;
-    TestSocket socket = Listen(station.StreamPort(), header);
-    std::string audio;
-    socket.ReceiveFor(audio, 1500ms);
-    long decodedRate = 0;
-    int channels = 0;
-    std::vector<std::int16_t> pcm = fixtures::DecodeMp3(audio, decodedRate, channels);
-    ASSERT_EQ(decodedRate, 11025);
-    ASSERT_EQ(channels, 2);
-    ASSERT_GT(pcm.size(), std::size_t(decodedRate));
-    pcm.erase(pcm.begin(), pcm.begin() + decodedRate / 4 * channels);
-    EXPECT_GT(fixtures::ToneShare(pcm, channels, decodedRate, frequency), 0.8);
+    struct Case {
+        std::string source;
+        double frequency;       // must carry most of the power
+        double absentFrequency; // must carry almost none; 0: not checked
+        double leastSeconds;    // decoded of the 1.5 s listened to
+    };
+    for (const Case& c : {Case{"tone", 440.0, 660.0, 1.0}, Case{path, 660.0, 0, 0.5}}) {
+        SCOPED_TRACE(c.source);
+        Heard heard = Hear({"--source", QString::fromStdString(c.source), "--burst", "0"}, 1500ms);
+        ASSERT_EQ(heard.rate, 11025);
+        ASSERT_EQ(heard.channels, 2);
+        ASSERT_GT(double(heard.pcm.size()), c.leastSeconds * double(heard.rate * heard.channels));
+        // Skips the decoder's start-up.
+        heard.pcm.erase(heard.pcm.begin(), heard.pcm.begin() + heard.rate / 4 * heard.channels);
+        EXPECT_GT(fixtures::ToneShare(heard.pcm, heard.channels, heard.rate, c.frequency), 0.8);
+        if (c.absentFrequency > 0) {
+            EXPECT_LT(fixtures::ToneShare(heard.pcm, heard.channels, heard.rate, c.absentFrequency), 0.05);
+        }
+    }
 }
 
 TEST_F(StationStreamTest, MelodySourceDecodesToSound)
 {
-    StationProcess station({"--source", "melody", "--burst", "0"});
-    ASSERT_TRUE(station.Start());
-    std::string header;
-    TestSocket socket = Listen(station.StreamPort(), header);
-    std::string audio;
-    socket.ReceiveFor(audio, 1200ms);
-    long rate = 0;
-    int channels = 0;
-    const std::vector<std::int16_t> pcm = fixtures::DecodeMp3(audio, rate, channels);
-    ASSERT_GT(pcm.size(), std::size_t(rate) * channels / 2);
+    const Heard heard = Hear({"--source", "melody", "--burst", "0"}, 1200ms);
+    ASSERT_GT(heard.pcm.size(), std::size_t(heard.rate) * heard.channels / 2);
     double energy = 0;
-    for (const std::int16_t s : pcm)
+    for (const std::int16_t s : heard.pcm)
         energy += double(s) * s;
-    EXPECT_GT(energy / double(pcm.size()), 1000.0 * 1000.0); // not silence
+    EXPECT_GT(energy / double(heard.pcm.size()), 1000.0 * 1000.0); // not silence
 }
 
 TEST_F(StationStreamTest, HundredListenersAllReceiveTheSameFrames)

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "TestSocket.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
+#include "tests/support/LoopbackSocket.h"
+#include "wire/StreamRecords.h"
+
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -10,20 +11,8 @@
 using Clock = std::chrono::steady_clock;
 
 TestSocket::TestSocket(unsigned short port, int receiveBuffer)
+    : fd_(testsupport::ConnectLoopback(port, testsupport::ConnectOptions().ReceiveBuffer(receiveBuffer)))
 {
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (fd_ < 0)
-        return;
-    if (receiveBuffer > 0)
-        ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd_);
-        fd_ = -1;
-    }
 }
 
 TestSocket::~TestSocket()
@@ -40,13 +29,12 @@ TestSocket::TestSocket(TestSocket&& other) noexcept
 
 bool TestSocket::Send(std::string_view bytes)
 {
-    while (!bytes.empty()) {
-        const ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        if (n <= 0)
-            return false;
-        bytes.remove_prefix(std::size_t(n));
-    }
-    return true;
+    return testsupport::SendAll(fd_, bytes);
+}
+
+bool TestSocket::ListenForStream(std::string& header, std::chrono::milliseconds timeout)
+{
+    return Send(wire::StreamGreeting) && ReceiveExactly(header, sizeof(TStreamHeader), timeout) == sizeof(TStreamHeader);
 }
 
 long TestSocket::ReceiveSome(std::string& out, std::size_t max, Clock::time_point deadline)

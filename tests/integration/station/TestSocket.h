@@ -19,6 +19,9 @@ public:
 
     bool Connected() const { return fd_ >= 0; }
     bool Send(std::string_view bytes);
+    // Greets as the client's stream channel does and receives the stream
+    // header into `header`; false when the greeting or the whole header failed.
+    bool ListenForStream(std::string& header, std::chrono::milliseconds timeout = std::chrono::seconds(5));
     // Appends up to `count` bytes to `out`, waiting at most `timeout`; stops early at end of stream.
     std::size_t ReceiveExactly(std::string& out, std::size_t count, std::chrono::milliseconds timeout);
     // Appends everything that arrives during `duration`.
