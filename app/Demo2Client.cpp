@@ -5,7 +5,8 @@
 // Sections: start-up and lifecycle · level meters · station list and manual entry · the
 // display · window buttons · stream channel · directory query · info channel.
 // Further sections (audio) follow the same pattern: handlers bound in
-// BindHandlers, one line each.
+// BindHandlers, one line each. What is logic rather than controls lives in
+// classes of its own: StreamReader, DirectoryAnswer, MeterProbe, HostPort.
 #include "app/Demo2Client.h"
 
 #include "app/HostPort.h"
@@ -40,10 +41,7 @@
 #include <QMouseEvent>
 #include <QThread>
 #include <QWindow>
-#include <algorithm>
-#include <cstring>
 #include <fstream>
-#include <limits>
 #include <vector>
 
 using namespace platform;
@@ -200,25 +198,28 @@ void TfmMain::ShowStatus(const QString& Text)
 
 void TfmMain::FormCreate(QObject*)
 {
-    // Server.ini: only its first line counts, taken byte for byte up to the
-    // first line break. A missing or unreadable file leaves the URL empty.
-    const QString path = QDir(m_executableDir).filePath(QStringLiteral("Server.ini"));
-    DirectoryUrl.clear();
-    if (QFileInfo(path).isFile()) {
-        std::ifstream file(QFile::encodeName(path).toStdString(), std::ios::binary);
-        std::string line;
-        char c;
-        while (file.get(c) && c != '\n' && c != '\r')
-            line.push_back(c);
-        if (!file.bad())
-            DirectoryUrl = line;
-    }
+    DirectoryUrl = ReadDirectoryUrl();
     StationAddresses.clear();
     m_meters.SetUp();
     const int maximum = m_meters.Enabled() ? 32767 : 255;
     Ledmeter1->setMaximum(maximum);
     Ledmeter2->setMaximum(maximum);
     ShowStatus(QStringLiteral("Ready"));
+}
+
+std::string TfmMain::ReadDirectoryUrl() const
+{
+    // Server.ini: only its first line counts, taken byte for byte up to the
+    // first line break. A missing or unreadable file leaves the URL empty.
+    const QString path = QDir(m_executableDir).filePath(QStringLiteral("Server.ini"));
+    if (!QFileInfo(path).isFile())
+        return std::string();
+    std::ifstream file(QFile::encodeName(path).toStdString(), std::ios::binary);
+    std::string line;
+    char c;
+    while (file.get(c) && c != '\n' && c != '\r')
+        line.push_back(c);
+    return file.bad() ? std::string() : line;
 }
 
 void TfmMain::FormShow(QObject*)
@@ -584,18 +585,30 @@ void TfmMain::btnConnectClick(QObject*)
         DropPlayLatch();
         return;
     }
+    std::string host;
+    std::int32_t port = 0;
+    if (!SplitHostPort(StationAddresses[SelectedStation(shown)], host, port)) {
+        MessageBox(QStringLiteral("Geben Sie eine korrekte Adresse ein: Host:Port"));
+        DropPlayLatch();
+        return;
+    }
+    OpenChannels(host, port);
+}
+
+std::size_t TfmMain::SelectedStation(const QString& shown) const
+{
+    // The first item that reads like the shown text, case aside; a text
+    // typed in that no item has points past the list.
     int index = 0;
     while (index < Adressliste->Count() && Adressliste->Item(index).compare(shown, Qt::CaseInsensitive) != 0)
         ++index;
     if (index >= static_cast<int>(StationAddresses.size()))
         throw Exception(QStringLiteral("List index out of bounds (%1)").arg(index));
-    std::string host;
-    std::int32_t port = 0;
-    if (!SplitHostPort(StationAddresses[static_cast<size_t>(index)], host, port)) {
-        MessageBox(QStringLiteral("Geben Sie eine korrekte Adresse ein: Host:Port"));
-        DropPlayLatch();
-        return;
-    }
+    return static_cast<std::size_t>(index);
+}
+
+void TfmMain::OpenChannels(const std::string& host, std::int32_t port)
+{
     m_stream.AwaitHeader();
     CSocket->SetHost(host);
     CSocket->SetPort(port);

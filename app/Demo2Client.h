@@ -226,6 +226,12 @@ private:
     // While the window follows the mouse itself: moves it, or ends the drag
     // on the release. False when no such drag is under way.
     bool FollowDrag(const QMouseEvent& event);
+    // The first line of Server.ini, or empty.
+    std::string ReadDirectoryUrl() const;
+    // Play's two steps: the list index of the station shown (an Exception
+    // when that is past the addresses), and the opening of both channels.
+    std::size_t SelectedStation(const QString& shown) const;
+    void OpenChannels(const std::string& host, std::int32_t port);
     // The station name of the last header starts scrolling in Radioname.
     void ShowStationName();
     template <typename T>
