@@ -7,6 +7,7 @@
 #   tools/function-sizes.sh app/*.cpp
 set -euo pipefail
 [ $# -gt 0 ] || { echo "usage: $0 FILE.cpp..." >&2; exit 2; }
+command -v ctags >/dev/null || { echo "$0: needs universal-ctags (scripts/setup.sh installs it)" >&2; exit 2; }
 
 sizes() {
   ctags --language-force=C++ --kinds-C++=f --fields=+ne -f - "$@" |
