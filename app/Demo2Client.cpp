@@ -5,8 +5,11 @@
 // Sections: start-up and lifecycle · level meters · station list and manual entry · the
 // display · window buttons · stream channel · directory query · info channel.
 // Further sections (audio) follow the same pattern: handlers bound in
-// BindHandlers, one line each.
+// BindHandlers, one line each. What is logic rather than controls lives in
+// classes of its own: StreamReader, DirectoryAnswer, MeterProbe, HostPort.
 #include "app/Demo2Client.h"
+
+#include "app/HostPort.h"
 
 #include "audio/AudioClasses.h"
 #include "net/WSocket.h"
@@ -38,10 +41,7 @@
 #include <QMouseEvent>
 #include <QThread>
 #include <QWindow>
-#include <algorithm>
-#include <cstring>
 #include <fstream>
-#include <limits>
 #include <vector>
 
 using namespace platform;
@@ -198,25 +198,28 @@ void TfmMain::ShowStatus(const QString& Text)
 
 void TfmMain::FormCreate(QObject*)
 {
-    // Server.ini: only its first line counts, taken byte for byte up to the
-    // first line break. A missing or unreadable file leaves the URL empty.
-    const QString path = QDir(m_executableDir).filePath(QStringLiteral("Server.ini"));
-    DirectoryUrl.clear();
-    if (QFileInfo(path).isFile()) {
-        std::ifstream file(QFile::encodeName(path).toStdString(), std::ios::binary);
-        std::string line;
-        char c;
-        while (file.get(c) && c != '\n' && c != '\r')
-            line.push_back(c);
-        if (!file.bad())
-            DirectoryUrl = line;
-    }
+    DirectoryUrl = ReadDirectoryUrl();
     StationAddresses.clear();
-    SetUpMeters();
-    const int maximum = MeterEnabled ? 32767 : 255;
+    m_meters.SetUp();
+    const int maximum = m_meters.Enabled() ? 32767 : 255;
     Ledmeter1->setMaximum(maximum);
     Ledmeter2->setMaximum(maximum);
     ShowStatus(QStringLiteral("Ready"));
+}
+
+std::string TfmMain::ReadDirectoryUrl() const
+{
+    // Server.ini: only its first line counts, taken byte for byte up to the
+    // first line break. A missing or unreadable file leaves the URL empty.
+    const QString path = QDir(m_executableDir).filePath(QStringLiteral("Server.ini"));
+    if (!QFileInfo(path).isFile())
+        return std::string();
+    std::ifstream file(QFile::encodeName(path).toStdString(), std::ios::binary);
+    std::string line;
+    char c;
+    while (file.get(c) && c != '\n' && c != '\r')
+        line.push_back(c);
+    return file.bad() ? std::string() : line;
 }
 
 void TfmMain::FormShow(QObject*)
@@ -241,7 +244,7 @@ void TfmMain::FormClose(QObject*, TCloseAction&)
     Application::Instance().ProcessMessages();
     ACMC->SetActive(false);
     ACMO->Close();
-    FreeMixers();
+    m_meters.Free();
     RadiosenderTimer->SetEnabled(false);
     Timer1->SetEnabled(false);
     KBPSTimer->SetEnabled(false);
@@ -255,105 +258,21 @@ void TfmMain::FormClose(QObject*, TCloseAction&)
 }
 
 // ---------------------------------------------------------------------------
-// Level meters
-//
-// FormCreate opens every mixer device (up to 10), keeps the last meter-class
-// control of their destination lines and probes it once; a probe that reads
-// 65535 on both channels means the control cannot be driven.
+// Level meters: MeterProbe finds and reads the peak meter; the bars show it.
 // ---------------------------------------------------------------------------
-
-namespace {
-
-constexpr int kMaxMixers = 10;
-constexpr DWORD kMeterClassFirst = MIXERCONTROL_CT_CLASS_METER;
-constexpr DWORD kMeterClassLast = 0x1FFFFFFFu;
-
-std::int64_t Magnitude(LONG value)
-{
-    return value < 0 ? -std::int64_t(value) : std::int64_t(value);
-}
-
-} // namespace
-
-void TfmMain::SetUpMeters()
-{
-    Mixers[0] = new TAudioMixer(this);
-    for (int i = 0; i < kMaxMixers && i < Mixers[0]->DeviceCount(); ++i) {
-        if (i > 0) {
-            Mixers[size_t(i)] = new TAudioMixer(this);
-            Mixers[size_t(i)]->SetMixerID(i);
-        }
-        const TMixerDestinations* destinations = Mixers[size_t(i)]->Destinations();
-        for (int d = 0; destinations && d < destinations->Count(); ++d) {
-            const TMixerControls& controls = destinations->Items(d)->Controls();
-            for (int c = 0; c < controls.Count(); ++c) {
-                const DWORD type = controls.Items(c)->dwControlType;
-                if (type >= kMeterClassFirst && type <= kMeterClassLast) {
-                    MeterMixer = i;
-                    MeterDestination = d;
-                    MeterControl = c;
-                }
-            }
-        }
-    }
-    // Probe only a control that the indices really address.
-    const TAudioMixer* mixer = Mixers[size_t(MeterMixer)];
-    const TMixerDestinations* destinations = mixer ? mixer->Destinations() : nullptr;
-    if (!destinations || MeterDestination >= destinations->Count()
-        || MeterControl >= destinations->Items(MeterDestination)->Controls().Count())
-        return;
-    if (ReadMeterControl())
-        MeterEnabled = !(Magnitude(m_meterValues[0].lValue) == 65535 && Magnitude(m_meterValues[1].lValue) == 65535);
-}
-
-bool TfmMain::ReadMeterControl()
-{
-    if (MeterMixer < 0 || MeterMixer >= int(Mixers.size()) || !Mixers[size_t(MeterMixer)])
-        throw EListError(QStringLiteral("List index out of bounds (%1)").arg(MeterMixer));
-    TAudioMixer& mixer = *Mixers[size_t(MeterMixer)];
-    if (!mixer.Destinations())
-        throw EListError(QStringLiteral("List index out of bounds (%1)").arg(MeterDestination));
-    const TMixerDestination& destination = *mixer.Destinations()->Items(MeterDestination);
-    const MIXERCONTROL& control = *destination.Controls().Items(MeterControl);
-    MIXERCONTROLDETAILS details{};
-    details.cbStruct = sizeof details;
-    details.dwControlID = control.dwControlID;
-    // The buffer has room for 11 channels; a line with more is read as its first 11.
-    details.cChannels = std::min<DWORD>(destination.LineInfo().cChannels, DWORD(m_meterValues.size()));
-    if (control.fdwControl & MIXERCONTROL_CONTROLF_MULTIPLE) {
-        details.cMultipleItems = control.cMultipleItems;
-        return false;
-    }
-    details.cbDetails = sizeof(MIXERCONTROLDETAILS_SIGNED);
-    details.paDetails = m_meterValues.data();
-    m_meterValues[1].lValue = 0; // a one-channel line leaves the right bar at 0
-    return mixer.Calls.GetControlDetails(mixer.MixerHandle(), &details, MIXER_GETCONTROLDETAILSF_VALUE)
-        == MMSYSERR_NOERROR;
-}
 
 void TfmMain::VUTimerTimer(QObject*)
 {
-    if (!MeterEnabled)
+    if (!m_meters.Enabled())
         return;
     // A bar refuses a position above 65535; that, or any other failure,
     // ends the tick with whatever was already set.
     try {
-        if (!ReadMeterControl())
+        if (!m_meters.Read())
             return;
-        constexpr std::int64_t limit = std::numeric_limits<int>::max();
-        Ledmeter1->SetPosition(int(std::min(Magnitude(m_meterValues[0].lValue), limit)));
-        Ledmeter2->SetPosition(int(std::min(Magnitude(m_meterValues[1].lValue), limit)));
+        Ledmeter1->SetPosition(m_meters.Level(0));
+        Ledmeter2->SetPosition(m_meters.Level(1));
     } catch (...) {
-    }
-}
-
-void TfmMain::FreeMixers()
-{
-    for (TAudioMixer*& mixer : Mixers) {
-        if (!mixer)
-            break;
-        delete mixer;
-        mixer = nullptr;
     }
 }
 
@@ -652,12 +571,7 @@ void TfmMain::btndisconnectMouseUp(QObject*, Qt::MouseButton, Qt::KeyboardModifi
 
 bool TfmMain::SplitHostPort(const std::string& Address, std::string& Host, std::int32_t& Port)
 {
-    const auto colon = Address.rfind(':');
-    if (colon == std::string::npos)
-        return false;
-    Host = Address.substr(0, colon);
-    Port = StrToInt(Address.substr(colon + 1));
-    return true;
+    return ::SplitHostPort(Address, Host, Port);
 }
 
 void TfmMain::btnConnectClick(QObject*)
@@ -671,20 +585,31 @@ void TfmMain::btnConnectClick(QObject*)
         DropPlayLatch();
         return;
     }
+    std::string host;
+    std::int32_t port = 0;
+    if (!SplitHostPort(StationAddresses[SelectedStation(shown)], host, port)) {
+        MessageBox(QStringLiteral("Geben Sie eine korrekte Adresse ein: Host:Port"));
+        DropPlayLatch();
+        return;
+    }
+    OpenChannels(host, port);
+}
+
+std::size_t TfmMain::SelectedStation(const QString& shown) const
+{
+    // The first item that reads like the shown text, case aside; a text
+    // typed in that no item has points past the list.
     int index = 0;
     while (index < Adressliste->Count() && Adressliste->Item(index).compare(shown, Qt::CaseInsensitive) != 0)
         ++index;
     if (index >= static_cast<int>(StationAddresses.size()))
         throw Exception(QStringLiteral("List index out of bounds (%1)").arg(index));
-    std::string host;
-    std::int32_t port = 0;
-    if (!SplitHostPort(StationAddresses[static_cast<size_t>(index)], host, port)) {
-        MessageBox(QStringLiteral("Geben Sie eine korrekte Adresse ein: Host:Port"));
-        DropPlayLatch();
-        return;
-    }
-    ExpectHeader = true;
-    m_headerBytes.clear();
+    return static_cast<std::size_t>(index);
+}
+
+void TfmMain::OpenChannels(const std::string& host, std::int32_t port)
+{
+    m_stream.AwaitHeader();
     CSocket->SetHost(host);
     CSocket->SetPort(port);
     ISocket->SetHost(host);
@@ -722,10 +647,7 @@ void TfmMain::CSocketConnecting(QObject*, TCustomWinSocket*)
 void TfmMain::CSocketConnect(QObject*, TCustomWinSocket* Socket)
 {
     RadiosenderTimer->SetEnabled(false);
-    BytesReceived = 0;
-    m_lastReadoutBytes = 0;
-    m_waitingAtReadout = 0;
-    m_streamReadPortion = 1; // a new socket reads every batch
+    m_stream.Connected();
     KBPSTimer->SetEnabled(true);
     Zeit->ResetCount();
     Zeit->SetRunMode(TCasseteContador::rmRealTime);
@@ -740,46 +662,40 @@ void TfmMain::CSocketConnect(QObject*, TCustomWinSocket* Socket)
 
 void TfmMain::CSocketRead(QObject*, TCustomWinSocket* Socket)
 {
-    if (ExpectHeader) {
-        // The header is taken only once all of its bytes are there; they may
-        // come in several reads. What follows it stays waiting as audio.
-        std::vector<char> chunk(sizeof(TStreamHeader) - m_headerBytes.size());
-        const int got = Socket->ReceiveBytes(chunk.data(), static_cast<int>(chunk.size()));
-        if (got > 0)
-            m_headerBytes.append(chunk.data(), static_cast<size_t>(got));
-        if (m_headerBytes.size() < sizeof(TStreamHeader))
-            return;
-        std::memcpy(&m_streamHeader, m_headerBytes.data(), sizeof m_streamHeader);
-        m_headerBytes.clear();
-        ShowStationName();
-        ACMC->FormatIn = m_streamHeader.FormatIn;
-        ACMC->FormatOut = m_streamHeader.FormatOut;
-        ExpectHeader = false;
+    if (m_stream.ExpectingHeader()) {
+        if (m_stream.TakeHeader(*Socket))
+            ApplyStreamHeader();
         return;
     }
     // A failure here loses this read's audio and nothing else.
     try {
-        // Asked once: bytes arriving meanwhile are read and counted next time.
-        const int waiting = Socket->BytesWaiting();
-        CountReceived(waiting);
-        std::vector<char> buffer(static_cast<size_t>(std::max(waiting, 0)));
-        Socket->ReceiveBytes(buffer.data(), waiting);
-        if (!ACMO->Active()) {
-            ACMO->SetNumBuffers(4);
-            ACMO->Open(ACMC->FormatIn);
-        }
-        ACMO->Play(buffer.data(), static_cast<std::uint32_t>(buffer.size()));
+        PlayStreamAudio(m_stream.ReadAudio(*Socket));
     } catch (...) {
     }
-    PaceStreamReads();
+    m_stream.Pace(CSocket->WinSocket(), *ACMO);
+}
+
+void TfmMain::ApplyStreamHeader()
+{
+    ShowStationName();
+    ACMC->FormatIn = m_stream.Header().FormatIn;
+    ACMC->FormatOut = m_stream.Header().FormatOut;
+}
+
+void TfmMain::PlayStreamAudio(const std::vector<char>& audio)
+{
+    if (!ACMO->Active()) {
+        ACMO->SetNumBuffers(4);
+        ACMO->Open(ACMC->FormatIn);
+    }
+    ACMO->Play(audio.data(), static_cast<std::uint32_t>(audio.size()));
 }
 
 void TfmMain::CSocketDisconnect(QObject*, TCustomWinSocket*)
 {
     btnconnect->setEnabled(true);
     KBPSTimer->SetEnabled(false);
-    BytesReceived = 0;
-    m_waitingAtReadout = 0;
+    m_stream.Disconnected();
     RadiosenderTimer->SetEnabled(true);
     RadiosenderTimerTimer(this);
     Zeit->SetRunMode(TCasseteContador::rmStopped); // keeps showing the elapsed time
@@ -794,7 +710,7 @@ void TfmMain::CSocketDisconnect(QObject*, TCustomWinSocket*)
 void TfmMain::ShowStationName()
 {
     // Byte 0 of the name field is its length; the bytes after it are ignored.
-    const auto* name = m_streamHeader.StationName;
+    const auto* name = m_stream.Header().StationName;
     Radioname->StopScroll();
     Radioname->SetIntervall(100);
     Radioname->SetOriginalCaption(FromWin1252(std::string_view(reinterpret_cast<const char*>(name + 1), name[0])));
@@ -812,123 +728,31 @@ void TfmMain::CSocketError(QObject*, TCustomWinSocket*, TErrorEvent, int& ErrorC
 
 void TfmMain::CountReceived(int Bytes)
 {
-    const std::int64_t sum = std::int64_t(BytesReceived) + std::max(Bytes, 0);
-    BytesReceived = std::int32_t(std::min<std::int64_t>(sum, std::numeric_limits<std::int32_t>::max()));
+    m_stream.CountReceived(Bytes);
 }
 
 void TfmMain::KBPSTimerTimer(QObject*)
 {
-    ReadStreamBacklog();
-    // The second's arrivals: what was read in it, and what came and still
-    // waits, less what waited at the last readout (counted then). Reads come
-    // whenever the pacing lets them, so bytes read alone would show one
-    // second's audio in the next.
-    const int waiting = StreamBytesWaiting();
-    const std::int64_t arrived = std::max<std::int64_t>(
-        0, std::int64_t(BytesReceived) + waiting - m_waitingAtReadout);
-    m_waitingAtReadout = waiting;
-    const double kibPerSecond = double(arrived) / 1024.0;
+    // Reads what waits below a raised low-water mark first, so the second's
+    // audio is heard and counted now.
+    if (m_stream.BacklogWaits(CSocket->WinSocket()))
+        CSocketRead(this, CSocket->WinSocket());
+    const double kibPerSecond = double(m_stream.Readout(CSocket->WinSocket())) / 1024.0;
     QString number = QString::asprintf("%.2f", kibPerSecond);
     number.replace(QLatin1Char('.'), QLocale().decimalPoint());
     ShowStatus(QStringLiteral("Received %1 KB/s").arg(number));
-    m_lastReadoutBytes = std::int32_t(std::min<std::int64_t>(arrived, std::numeric_limits<std::int32_t>::max()));
-    BytesReceived = 0;
-    PaceStreamReads();
-}
-
-int TfmMain::StreamBytesWaiting()
-{
-    // Until the header is taken, what waits is (partly) the header, never counted.
-    TClientWinSocket* socket = CSocket->WinSocket();
-    if (ExpectHeader || !socket || !socket->IsConnected())
-        return 0;
-    return std::max(socket->BytesWaiting(), 0);
-}
-
-void TfmMain::ReadStreamBacklog()
-{
-    TClientWinSocket* socket = CSocket->WinSocket();
-    if (m_streamReadPortion > 1 && socket && socket->IsConnected() && !ExpectHeader && socket->BytesWaiting() > 0)
-        CSocketRead(this, socket);
-}
-
-void TfmMain::PaceStreamReads()
-{
-    // While seconds of audio are queued ahead of what is heard, nothing is
-    // gained by reading each station batch (ten a second) as it comes: the
-    // read notice then waits for twice what the last readout second
-    // brought, and each readout reads what waits below that, so the program
-    // wakes for the stream about once a second. With less queued, a read
-    // that waits could let the device run dry, so every arrival is read at
-    // once; the queue is asked again after every read and every readout.
-    constexpr std::uint32_t AmpleQueueMs = 2000;
-    constexpr std::int64_t MaxPortion = 64 * 1024;
-    TClientWinSocket* socket = CSocket->WinSocket();
-    if (!socket || !socket->IsConnected())
-        return;
-    std::int64_t portion = 1;
-    if (!ExpectHeader && ACMO->QueuedMilliseconds() >= AmpleQueueMs)
-        portion = std::clamp<std::int64_t>(2 * std::int64_t(m_lastReadoutBytes), 1, MaxPortion);
-    const int mark = static_cast<int>(portion);
-    if (mark != m_streamReadPortion && socket->SetReceiveLowWater(mark))
-        m_streamReadPortion = mark;
+    m_stream.Pace(CSocket->WinSocket(), *ACMO);
 }
 
 // ---------------------------------------------------------------------------
-// Directory query
+// Directory query: DirectoryAnswer has the bytes, the window the list.
 // ---------------------------------------------------------------------------
-
-namespace {
-
-// The most of one directory answer that is kept: its last lines, the only
-// ones a rebuild reads. A directory that sends without end would otherwise
-// grow the window until the next query gives up on it. Cut only at twice the
-// size, so that a long answer is not moved at every read.
-constexpr size_t kMaxDirectoryAnswer = 8u << 20;
-
-// One line of the directory answer and where its line break starts
-// (npos for a last line without one).
-struct AnswerLine {
-    std::string text;
-    size_t breakAt;
-};
-
-// Lines end at CR LF, a lone LF or a lone CR; a NUL ends the text; a break at
-// the very end makes no further empty line.
-std::vector<AnswerLine> SplitAnswerLines(const std::string& answer)
-{
-    std::vector<AnswerLine> lines;
-    const size_t end = std::min(answer.find('\0'), answer.size());
-    size_t start = 0;
-    while (start < end) {
-        size_t stop = start;
-        while (stop < end && answer[stop] != '\r' && answer[stop] != '\n')
-            ++stop;
-        lines.push_back({answer.substr(start, stop - start), stop < end ? stop : std::string::npos});
-        const bool crlf = stop + 1 < end && answer[stop] == '\r' && answer[stop + 1] == '\n';
-        start = stop + (crlf ? 2 : 1);
-    }
-    return lines;
-}
-
-} // namespace
 
 void TfmMain::RadiosenderTimerTimer(QObject*)
 {
-    // The URL is "http://" (skipped whatever it says), the host, then the path.
-    std::string host = DirectoryUrl.size() > 7 ? DirectoryUrl.substr(7) : std::string();
-    const size_t slash = host.find('/');
-    host = slash == std::string::npos ? std::string() : host.substr(0, slash);
-    // A host may name its port ("host:8080"); the lookup is then of the bare host.
-    std::string port = "80";
-    const size_t colon = host.rfind(':');
-    if (colon != std::string::npos) {
-        if (colon + 1 < host.size())
-            port = host.substr(colon + 1);
-        host.erase(colon);
-    }
-    HTTPWSocket->SetAddr(host);
-    HTTPWSocket->SetPort(port);
+    const DirectoryAnswer::Server server = DirectoryAnswer::ServerOf(DirectoryUrl);
+    HTTPWSocket->SetAddr(server.host);
+    HTTPWSocket->SetPort(server.port);
     HTTPWSocket->SetProto("tcp");
     HTTPWSocket->Connect();
 }
@@ -936,9 +760,7 @@ void TfmMain::RadiosenderTimerTimer(QObject*)
 void TfmMain::HTTPWSocketSessionConnected(QObject*, std::uint16_t)
 {
     // Sent also after a failed attempt: the socket then reports the failed send.
-    HTTPWSocket->SendString("GET " + DirectoryUrl + "index.php?action=queryuser HTTP/1.0\r\n"
-                            + "Accept: */*\r\n" + "User-Agent: ktsendolinv30\r\n" + "Host: 127.0.0.1\r\n"
-                            + "Connection: Keep-Alive\r\n\r\n\r\n");
+    HTTPWSocket->SendString(DirectoryAnswer::Request(DirectoryUrl));
 }
 
 void TfmMain::HTTPWSocketDataAvailable(QObject*, std::uint16_t)
@@ -948,58 +770,23 @@ void TfmMain::HTTPWSocketDataAvailable(QObject*, std::uint16_t)
 
 void TfmMain::CollectDirectoryAnswer(const std::string& chunk)
 {
-    if (m_directoryAnswerEnded || chunk.empty())
-        return;
-    // The first bytes of an answer replace the previous one whole: a rebuild
-    // reads the last answer that brought bytes and nothing above it, also when
-    // that answer has no empty line at which the scan would stop.
-    if (!m_directoryAnswerStarted)
-        DirectoryAnswer.clear();
-    m_directoryAnswerStarted = true;
-    // Nothing after a NUL is ever read, so it ends this answer here.
-    const size_t nul = chunk.find('\0');
-    DirectoryAnswer.append(chunk, 0, nul);
-    m_directoryAnswerEnded = nul != std::string::npos;
-    if (DirectoryAnswer.size() > 2 * kMaxDirectoryAnswer) {
-        // From a line break on, so no cut line passes for a station; the break
-        // makes the empty line at which the scan stops.
-        const size_t cut = DirectoryAnswer.find_first_of("\r\n", DirectoryAnswer.size() - kMaxDirectoryAnswer);
-        DirectoryAnswer.erase(0, std::min(cut, DirectoryAnswer.size()));
-    }
+    m_directory.Collect(chunk);
 }
 
 void TfmMain::HTTPWSocketSessionClosed(QObject*, std::uint16_t)
 {
-    const std::vector<AnswerLine> lines = SplitAnswerLines(DirectoryAnswer);
+    const std::vector<DirectoryAnswer::Station> stations = m_directory.Rebuild();
     Adressliste->ClearItems();
     StationAddresses.clear();
-    // Bottom-up until the empty line that ends the last answer's head: the
-    // last station line becomes the first item. The names go in at once: a
-    // directory may list a hundred thousand stations.
+    // The names go in at once: a directory may list a hundred thousand stations.
     QStringList names;
-    size_t emptyLine = std::string::npos;
-    for (size_t i = lines.size(); i-- > 0;) {
-        const std::string& line = lines[i].text;
-        if (line.empty()) {
-            emptyLine = i;
-            break;
-        }
-        const size_t comma = line.find(',');
-        const std::string address = comma == std::string::npos ? std::string() : line.substr(0, comma);
-        const std::string name = comma == std::string::npos ? line : line.substr(comma + 1);
-        if (std::count(address.begin(), address.end(), '.') != 3)
-            continue;
-        StationAddresses.push_back(address);
-        names.push_back(FromWin1252(name));
+    names.reserve(qsizetype(stations.size()));
+    StationAddresses.reserve(stations.size());
+    for (const DirectoryAnswer::Station& station : stations) {
+        StationAddresses.push_back(station.address);
+        names.push_back(FromWin1252(station.name));
     }
     Adressliste->AddItems(names);
-    // No later rebuild reads above that empty line; keep it (from its line
-    // break on, so a break split across answers still splits the same) and
-    // what follows.
-    if (emptyLine != std::string::npos)
-        DirectoryAnswer.erase(0, lines[emptyLine].breakAt);
-    m_directoryAnswerEnded = false;
-    m_directoryAnswerStarted = false;
 }
 
 void TfmMain::HTTPWSocketError(QObject*)

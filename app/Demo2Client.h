@@ -11,6 +11,9 @@
 #include "audio/ACMConvertor.h"
 #include "audio/ACMOut.h"
 #include "audio/AMixer.h"
+#include "audio/MeterProbe.h"
+#include "app/DirectoryAnswer.h"
+#include "app/StreamReader.h"
 #include "net/ScktComp.h"
 #include "platform/toolkit/TForm.h"
 #include "widgets/AnimLabel.h"
@@ -155,9 +158,7 @@ public:
     void CSocketDisconnect(QObject* Sender, TCustomWinSocket* Socket);
     void CSocketError(QObject* Sender, TCustomWinSocket* Socket, TErrorEvent ErrorEvent, int& ErrorCode);
     void KBPSTimerTimer(QObject* Sender);
-    // Adds one read's bytes to BytesReceived. The sum stops at the largest
-    // 32-bit count: more than 2 GiB within one second must not wrap the
-    // readout negative.
+    // Adds one read's bytes to the readout second's count (saturating).
     void CountReceived(int Bytes);
 
     // Level bars: every 50 ms while the stream channel is connected, the
@@ -185,16 +186,16 @@ public:
     static bool LatchOn(const platform::TImage* button);
 
     // Read access for tests and for the other parts of the window.
-    const TStreamHeader& StreamHeader() const { return m_streamHeader; }
-    std::int32_t BytesSinceReadout() const { return BytesReceived; }
+    const TStreamHeader& StreamHeader() const { return m_stream.Header(); }
+    std::int32_t BytesSinceReadout() const { return m_stream.BytesSinceReadout(); }
     // The bytes the stream socket waits for before a read notice (1: every batch).
-    int StreamReadPortion() const { return m_streamReadPortion; }
+    int StreamReadPortion() const { return m_stream.ReadPortion(); }
     const std::vector<std::string>& Addresses() const { return StationAddresses; }
     const std::string& Directory() const { return DirectoryUrl; }
-    const std::string& DirectoryText() const { return DirectoryAnswer; }
-    TAudioMixer* Mixer(int Index) const { return Mixers.at(static_cast<std::size_t>(Index)); }
-    bool MetersEnabled() const { return MeterEnabled; }
-    std::array<std::int32_t, 3> MeterSelection() const { return {MeterMixer, MeterDestination, MeterControl}; }
+    const std::string& DirectoryText() const { return m_directory.Text(); }
+    TAudioMixer* Mixer(int Index) const { return m_meters.Mixer(Index); }
+    bool MetersEnabled() const { return m_meters.Enabled(); }
+    std::array<std::int32_t, 3> MeterSelection() const { return m_meters.Selection(); }
 
     // The drag strip: x 0–439, y 0–24 of the window move it. It is 440
     // pixels wide, not the full 444.
@@ -225,30 +226,27 @@ private:
     // While the window follows the mouse itself: moves it, or ends the drag
     // on the release. False when no such drag is under way.
     bool FollowDrag(const QMouseEvent& event);
+    // The first line of Server.ini, or empty.
+    std::string ReadDirectoryUrl() const;
+    // Play's two steps: the list index of the station shown (an Exception
+    // when that is past the addresses), and the opening of both channels.
+    std::size_t SelectedStation(const QString& shown) const;
+    void OpenChannels(const std::string& host, std::int32_t port);
     // The station name of the last header starts scrolling in Radioname.
     void ShowStationName();
     template <typename T>
     T* Component(const char* name);
-    // The level meters: the search and probe of FormCreate, one read of the
-    // selected control (false when no query was made or it failed), and the
-    // release of the mixers.
-    void SetUpMeters();
-    bool ReadMeterControl();
-    void FreeMixers();
     // While the window is hidden the scroll and level-meter ticks pause; on
     // showing, the lines take the steps they missed and the bars are read.
     void PauseDisplay();
     void ResumeDisplay();
     // The scroll tick rests while the window is hidden or both lines are blank.
     void UpdateScrollPause();
-    // How much of the stream must wait before a read notice: twice what the
-    // last readout second brought while seconds of audio are queued ahead,
-    // otherwise every arrival.
-    void PaceStreamReads();
-    // Reads what waits below that mark, at each rate readout.
-    void ReadStreamBacklog();
-    // Audio bytes arrived on the stream channel and not read yet.
-    int StreamBytesWaiting();
+    // The header of the stream has come whole: its name scrolls and its
+    // formats go to the convertor.
+    void ApplyStreamHeader();
+    // Hands one read's audio to the device, opening it for the stream's format.
+    void PlayStreamAudio(const std::vector<char>& audio);
     // What the media controls show: whether the stream plays, and the info
     // text with the station's name.
     void MediaPlaybackChanged(bool playing);
@@ -258,37 +256,17 @@ private:
     void ClickLikeTheMouse(platform::TImage* button, MouseHandler down, ClickHandler click, MouseHandler up);
 
     // Private state, in declaration order.
-    std::int32_t BytesReceived = 0;
-    bool ExpectHeader = false;
-    // One mixer per device index from slot 0 on; slot 10 always stays empty,
-    // so the first empty slot ends the filled ones.
-    std::array<TAudioMixer*, 11> Mixers{};
-    std::int32_t MeterMixer = 0; // where the meter control was found
-    std::int32_t MeterDestination = 0;
-    std::int32_t MeterControl = 0;
     std::vector<std::string> StationAddresses; // Windows-1252 "host:port" texts
     std::string DirectoryUrl;                  // first line of Server.ini, Windows-1252
-    std::string DirectoryAnswer;
-    bool MeterEnabled = false;
 
     QString m_executableDir;
-    // One value per channel of the meter control; filled in place every tick.
-    std::array<platform::MIXERCONTROLDETAILS_SIGNED, 11> m_meterValues{};
-    std::string m_headerBytes;     // the stream header as far as it has arrived
-    TStreamHeader m_streamHeader{}; // the last complete stream header
-    // The answer of the query under way has had its NUL byte: what follows
-    // it is dropped until the connection closes.
-    bool m_directoryAnswerEnded = false;
-    // The query under way has brought bytes, so its answer has replaced the
-    // previous one; a query that brings none leaves that one to be read again.
-    bool m_directoryAnswerStarted = false;
+    MeterProbe m_meters;
+    StreamReader m_stream;
+    DirectoryAnswer m_directory;
     // A drag that no window manager took over: the window follows the mouse,
     // keeping the pressed point under it.
     bool m_dragging = false;
     QPoint m_dragGrip; // the pressed point, relative to the window's position
     QElapsedTimer m_hiddenSince; // valid while the display is paused
-    std::int32_t m_lastReadoutBytes = 0; // what the last full readout second brought
-    int m_waitingAtReadout = 0;          // unread audio bytes the last readout counted
-    int m_streamReadPortion = 1;          // the stream socket's low-water mark
     QPointer<platform::MprisService> m_media; // null without desktop media controls
 };
