@@ -29,7 +29,8 @@
 // 1.5 MiB). With --rss it then samples the program's RSS over that long.
 //
 // Usage (needs an X display and a session bus, e.g. tests/support/desktop-session.sh):
-//   client_bench [SECONDS per phase, default 30] [--rss SECONDS]
+//   client_bench [SECONDS per phase, default 30] [--rss SECONDS] [--program]
+// --program measures only the program against the floor (for profiling it).
 #include "app/Demo2Client.h"
 #include "platform/toolkit/Application.h"
 #include "platform/toolkit/TComboBox.h"
@@ -539,7 +540,14 @@ int main(int argc, char** argv)
     }
     QCoreApplication app(argc, argv);
     const int seconds = argc > 1 ? std::atoi(argv[1]) : 30;
-    const int rssSeconds = argc > 3 && QByteArray(argv[2]) == "--rss" ? std::atoi(argv[3]) : 0;
+    int rssSeconds = 0;
+    bool programOnly = false;
+    for (int i = 2; i < argc; ++i) {
+        if (QByteArray(argv[i]) == "--rss" && i + 1 < argc)
+            rssSeconds = std::atoi(argv[++i]);
+        else if (QByteArray(argv[i]) == "--program")
+            programOnly = true;
+    }
     if (qEnvironmentVariableIsEmpty("DISPLAY")) {
         std::fprintf(stderr, "needs an X display: tests/support/desktop-session.sh %s\n", argv[0]);
         return 1;
@@ -554,6 +562,8 @@ int main(int argc, char** argv)
     // Only the first PCM is looked at: capturing the rest would put a file
     // write into every device write the client makes.
     testsupport::AlsaRoute device(testsupport::AlsaRoute::Card, 4096);
+    if (programOnly)
+        return MeasureProgram(station, seconds, rssSeconds);
 
     QProcess client;
     client.setProcessChannelMode(QProcess::ForwardedErrorChannel);
