@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QProgressBar>
+#include <QRect>
 #include <QSize>
 
 class QStyleOptionProgressBar;
@@ -45,6 +46,8 @@ private:
     // Whether the two positions show the same face: as many pixels filled,
     // and neither end of the range reached by one position only.
     bool SameFace(int before, int after) const;
+    // What a move from one position to another changes on screen.
+    QRect ChangedArea(int before, int after) const;
     // The position clamped to the bar's range.
     int InRange(int position) const;
     // Sets the value the bar is drawn with, without QProgressBar's own paint.
@@ -61,6 +64,7 @@ private:
     int m_position = 0;
     mutable FillGeometry m_fillGeometry;
     mutable int m_fillLength = -1;
+    mutable int m_fillOrigin = 0; // where the fill begins, across the bar
 };
 
 } // namespace platform
