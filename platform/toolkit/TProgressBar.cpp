@@ -4,8 +4,7 @@
 // outlines, work handed to Qt's paint threads) costs more than the rest of
 // the window's repaint. Every position that fills the same number of pixels
 // looks the same, so each such face is painted once into the pixmap cache
-// and copied from there afterwards; a move repaints only the columns about
-// the two fill ends.
+// and copied from there afterwards.
 #include "platform/toolkit/TProgressBar.h"
 
 #include "platform/toolkit/Exception.h"
@@ -55,26 +54,8 @@ void TProgressBar::SetPosition(int position)
     // change; a scheduled update instead lets bars (and labels) that change
     // in the same pass of the event loop share one paint, and costs nothing
     // while the bar is hidden.
-    const QRect changed = ChangedArea(value(), shown);
     ShowValue(shown);
-    update(changed);
-}
-
-QRect TProgressBar::ChangedArea(int before, int after) const
-{
-    // Between two fills of the same style only the columns about the two
-    // fill ends differ (the chunk's rounded end and its outline reach a few
-    // pixels to either side); a bar of twenty moves a second then sends the
-    // screen a sliver instead of its whole face. Anything else repaints it all.
-    constexpr int EndReach = 4;
-    const int from = FilledPixels(before), to = FilledPixels(after);
-    const bool plain = orientation() == Qt::Horizontal && !invertedAppearance() && layoutDirection() == Qt::LeftToRight;
-    if (from < 0 || to < 0 || !plain
-        || RangeEnds(before, minimum(), maximum()) != RangeEnds(after, minimum(), maximum()))
-        return rect();
-    const int left = m_fillOrigin + std::min(from, to) - EndReach;
-    const int right = m_fillOrigin + std::max(from, to) + EndReach;
-    return QRect(left, 0, right - left + 1, height()).intersected(rect());
+    update();
 }
 
 void TProgressBar::ShowValue(int position)
@@ -124,7 +105,6 @@ int TProgressBar::FillLength() const
         initStyleOption(&option);
         const QRect contents = style()->subElementRect(QStyle::SE_ProgressBarContents, &option, this);
         m_fillLength = option.state & QStyle::State_Horizontal ? contents.width() : contents.height();
-        m_fillOrigin = contents.x();
     }
     return m_fillLength;
 }

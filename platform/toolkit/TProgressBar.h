@@ -3,7 +3,6 @@
 #pragma once
 
 #include <QProgressBar>
-#include <QRect>
 #include <QSize>
 
 class QStyleOptionProgressBar;
@@ -46,8 +45,6 @@ private:
     // Whether the two positions show the same face: as many pixels filled,
     // and neither end of the range reached by one position only.
     bool SameFace(int before, int after) const;
-    // What a move from one position to another changes on screen.
-    QRect ChangedArea(int before, int after) const;
     // The position clamped to the bar's range.
     int InRange(int position) const;
     // Sets the value the bar is drawn with, without QProgressBar's own paint.
@@ -64,7 +61,6 @@ private:
     int m_position = 0;
     mutable FillGeometry m_fillGeometry;
     mutable int m_fillLength = -1;
-    mutable int m_fillOrigin = 0; // where the fill begins, across the bar
 };
 
 } // namespace platform

@@ -245,28 +245,6 @@ TEST(TProgressBar, EachNewPositionReachesTheScreen)
     }
 }
 
-// A move repaints only the columns about the old and the new fill end: an
-// area cut too short leaves a stale sliver of the old level on screen. Moves
-// of one pixel and of many, both ways, and to and from either end.
-TEST(TProgressBar, APartialRepaintLeavesNothingOfTheOldLevelOnScreen)
-{
-    QWidget window;
-    window.resize(150, 30);
-    platform::TProgressBar bar(&window);
-    bar.setGeometry(10, 8, 129, 16); // the window's level bars
-    bar.setRange(0, 32767);
-    window.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    const auto screen = [&] { return window.screen()->grabWindow(window.winId()).toImage().convertToFormat(QImage::Format_RGB32); };
-    const auto fresh = [&] { return window.grab().toImage().convertToFormat(QImage::Format_RGB32); };
-    for (const int position : {8000, 8260, 8000, 31000, 500, 760, 1020, 0, 300, 32767, 32500, 16000, 0, 32767, 0})
-    {
-        bar.SetPosition(position);
-        QCoreApplication::processEvents();
-        ASSERT_EQ(screen(), fresh()) << "position " << position;
-    }
-}
-
 namespace {
 // A bar as it paints itself over the black panel behind the window's bars.
 QImage PaintedBar(QProgressBar& bar)
