@@ -16,13 +16,21 @@
 // (seen here) is timed against the click (seen in the client).
 //
 // Then the program as a user starts it: its own binary (copied beside a
-// Server.ini of its own), Play clicked with xdotool. Its CPU share and RSS
-// (also by mapping) while playing shown carry nothing of the bench (QtTest,
+// Server.ini of its own), Play clicked with xdotool, against the repaint
+// floor (repaint_floor_bench --window: what Qt alone costs for the least the
+// shown window does) in three pairs of the same duration on the same display:
+// the program shown, then hidden in its tray while the floor's window is
+// shown. The tray is the bench's own StatusNotifierWatcher and host
+// (sni_host) on the session bus; the program is hidden by its hide button and
+// shown again by activating its icon. Per pair and as a median it prints the
+// program's shown share, the floor's and their ratio, the hidden share, both
+// RSS and their difference, which carry nothing of the bench (QtTest,
 // QtNetwork and their libraries are in the first client's RSS, about
-// 1.5 MiB); it has no tray here, so it is not measured hidden.
+// 1.5 MiB). With --rss it then samples the program's RSS over that long.
 //
-// Usage (needs an X display, e.g. tests/support/desktop-session.sh):
-//   client_bench [SECONDS per phase, default 30]
+// Usage (needs an X display and a session bus, e.g. tests/support/desktop-session.sh):
+//   client_bench [SECONDS per phase, default 30] [--rss SECONDS] [--program]
+// --program measures only the program against the floor (for profiling it).
 #include "app/Demo2Client.h"
 #include "platform/toolkit/Application.h"
 #include "platform/toolkit/TComboBox.h"
@@ -40,19 +48,21 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
 #include <QWindow>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
-#include <unistd.h>
 
 namespace {
 
@@ -141,19 +151,20 @@ void PrintStages(const Stages& s)
     std::fflush(stdout);
 }
 
-// utime + stime of another process, in seconds.
+// CPU time of another process so far, every thread included, in seconds:
+// the scheduler's nanoseconds (utime and stime count whole clock ticks, too
+// coarse for a share of a tenth of a per cent over a few seconds).
 double ProcessCpuSeconds(qint64 pid)
 {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
-    std::string field;
-    unsigned long long ticks = 0;
-    for (int i = 3; i <= 15 && fields >> field; ++i) {
-        if (i == 14 || i == 15)
-            ticks += std::stoull(field);
+    double seconds = 0;
+    const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
+    for (const QString& task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        std::ifstream in((tasks + u'/' + task + QStringLiteral("/schedstat")).toStdString());
+        unsigned long long ns = 0;
+        if (in >> ns)
+            seconds += double(ns) / 1e9;
     }
-    return double(ticks) / double(sysconf(_SC_CLK_TCK));
+    return seconds;
 }
 
 // The centre of a control in the window's layout, in window coordinates.
@@ -189,8 +200,134 @@ bool ClickOn(const QString& window, const QString& control, int button = 1)
                     QString::number(at.y()), QStringLiteral("click"), QString::number(button)});
 }
 
-int MeasureProgram(const testsupport::StationProcess& station, int seconds)
+// A process started for the bench and ended with it.
+class Child {
+public:
+    explicit Child(const QString& program, const QStringList& arguments = {},
+                   const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
+    {
+        m_process.setProcessEnvironment(environment);
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.start(program, arguments);
+        m_process.waitForStarted();
+    }
+    ~Child()
+    {
+        m_process.closeWriteChannel();
+        m_process.terminate();
+        if (!m_process.waitForFinished(10000))
+            m_process.kill();
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    qint64 Pid() const { return m_process.processId(); }
+    bool Running() const { return m_process.state() == QProcess::Running; }
+    void Write(const QString& line) { m_process.write((line + u'\n').toUtf8()); m_process.waitForBytesWritten(); }
+
+    // The next line of its output that starts with prefix, or a null string.
+    QString Next(const QString& prefix, int timeoutMs = 15000)
+    {
+        QElapsedTimer waited;
+        waited.start();
+        while (waited.elapsed() < timeoutMs) {
+            while (m_process.canReadLine()) {
+                const QString line = QString::fromUtf8(m_process.readLine()).trimmed();
+                if (line.startsWith(prefix))
+                    return line;
+            }
+            m_process.waitForReadyRead(100);
+        }
+        return {};
+    }
+
+private:
+    QProcess m_process;
+};
+
+// CPU share of one core of each process while both run for the same
+// `seconds` of wall time.
+std::vector<double> CpuShares(const std::vector<qint64>& pids, int seconds)
 {
+    std::vector<double> before;
+    for (qint64 pid : pids)
+        before.push_back(ProcessCpuSeconds(pid));
+    const auto start = Clock::now();
+    QThread::sleep(unsigned(seconds));
+    const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+    std::vector<double> shares;
+    for (std::size_t i = 0; i < pids.size(); ++i)
+        shares.push_back(100.0 * (ProcessCpuSeconds(pids[i]) - before[i]) / wall);
+    return shares;
+}
+
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+// One pair: the program shown, then, while it is hidden in its tray, the
+// floor's window shown for as long.
+struct Pair {
+    double shown = 0, floor = 0, hidden = 0, rssMiB = 0, floorRssMiB = 0;
+};
+
+void PrintPairs(const std::vector<Pair>& pairs)
+{
+    std::printf("program against the repaint floor, %zu pairs (CPU %% of one core, RSS MiB):\n", pairs.size());
+    std::printf("  pair   shown   floor   ratio   hidden    RSS  floor RSS  difference\n");
+    std::vector<double> shown, floor, ratio, hidden, rss, floorRss, difference;
+    for (std::size_t i = 0; i < pairs.size(); ++i) {
+        const Pair& p = pairs[i];
+        shown.push_back(p.shown);
+        floor.push_back(p.floor);
+        ratio.push_back(p.floor > 0 ? p.shown / p.floor : 0);
+        hidden.push_back(p.hidden);
+        rss.push_back(p.rssMiB);
+        floorRss.push_back(p.floorRssMiB);
+        difference.push_back(p.rssMiB - p.floorRssMiB);
+        std::printf("  %4zu  %5.2f   %5.2f   %5.2f   %6.3f  %5.1f   %5.1f     %5.1f\n", i + 1, p.shown, p.floor,
+                    ratio.back(), p.hidden, p.rssMiB, p.floorRssMiB, difference.back());
+    }
+    std::printf("median  %5.2f   %5.2f   %5.2f   %6.3f  %5.1f   %5.1f     %5.1f\n", Median(shown), Median(floor),
+                Median(ratio), Median(hidden), Median(rss), Median(floorRss), Median(difference));
+    std::printf("program shown / floor:       %5.2f   (target <= 1.2)\n", Median(ratio));
+    std::printf("program CPU playing, hidden: %6.3f %% of one core   (target <= 0.1 %%)\n", Median(hidden));
+    std::printf("program RSS - floor RSS:     %5.1f MiB   (target <= 4 MiB)\n", Median(difference));
+    std::printf("program RSS growth over the pairs: %+.2f MiB   (target: flat)\n",
+                pairs.empty() ? 0 : pairs.back().rssMiB - pairs.front().rssMiB);
+    std::fflush(stdout);
+}
+
+// Samples the program's RSS every tenth of `seconds` while it plays shown,
+// and prints the growth.
+void SampleResident(qint64 pid, int seconds)
+{
+    const double first = ResidentMiB(pid);
+    std::printf("program RSS over %d s, shown:\n       0 s  %6.2f MiB\n", seconds, first);
+    double last = first;
+    for (int i = 1; i <= 10; ++i) {
+        QThread::msleep(unsigned(seconds) * 100u);
+        last = ResidentMiB(pid);
+        std::printf("  %6d s  %6.2f MiB\n", seconds * i / 10, last);
+        std::fflush(stdout);
+    }
+    std::printf("program RSS growth over %d s: %+.2f MiB   (target: flat)\n", seconds, last - first);
+    std::fflush(stdout);
+}
+
+// The program as a user runs it, against the repaint floor: it is hidden
+// through its notification-area icon (a StatusNotifierWatcher and host of the
+// bench's own on the session bus, which the program finds when it starts),
+// pressing its hide button, and shown again by activating the icon.
+int MeasureProgram(const testsupport::StationProcess& station, int seconds, int rssSeconds)
+{
+    Child tray(QStringLiteral(SNI_HOST));
+    if (tray.Next(QStringLiteral("ready")).isNull()) {
+        std::fprintf(stderr, "sni_host did not start (is there a session bus?)\n");
+        return 1;
+    }
     QTemporaryDir dir;
     const QString program = dir.filePath(QStringLiteral("SendolinClient"));
     QFile::copy(QStringLiteral(SENDOLIN_CLIENT_PROGRAM), program);
@@ -201,20 +338,21 @@ int MeasureProgram(const testsupport::StationProcess& station, int seconds)
     QDir(dir.path()).mkdir(QStringLiteral("runtime"));
     QFile::setPermissions(dir.filePath(QStringLiteral("runtime")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
-    QProcess client;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.filePath(QStringLiteral("runtime")));
-    client.setProcessEnvironment(environment);
-    client.setProcessChannelMode(QProcess::ForwardedChannels);
-    client.start(program, {});
+    Child client(program, {}, environment);
     QString window;
-    if (!client.waitForStarted()
+    if (!client.Running()
         || !Xdotool({QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--onlyvisible"),
-                     QStringLiteral("--pid"), QString::number(client.processId())}, &window)) {
+                     QStringLiteral("--pid"), QString::number(client.Pid())}, &window)) {
         std::fprintf(stderr, "the program's window did not appear\n");
         return 1;
     }
-    const qint64 pid = client.processId();
+    if (tray.Next(QStringLiteral("registered ")).isNull()) {
+        std::fprintf(stderr, "the program's icon did not register with the bench's tray\n");
+        return 1;
+    }
+    const qint64 pid = client.Pid();
     const auto listening = [&] { return station.Log().count(QStringLiteral("stream listener connected")); };
     const qsizetype before = listening();
     QThread::sleep(3); // its first directory answer
@@ -231,18 +369,34 @@ int MeasureProgram(const testsupport::StationProcess& station, int seconds)
         return 1;
     }
     QThread::sleep(5); // past the burst
-    const double cpu = ProcessCpuSeconds(pid);
-    QThread::sleep(unsigned(seconds));
-    const double playing = 100.0 * (ProcessCpuSeconds(pid) - cpu) / seconds;
-    const double playingMiB = ResidentMiB(pid);
-    std::printf("program CPU playing, shown:  %5.2f %% of one core   (target <= 0.5 %%)\n", playing);
     std::printf("program RSS idle:            %5.1f MiB\n", idleMiB);
-    std::printf("program RSS playing:         %5.1f MiB   (target <= 30 MiB)\n", playingMiB);
-    testsupport::PrintResidentByMapping("program RSS playing", pid);
-    std::fflush(stdout);
-    client.terminate();
-    if (!client.waitForFinished(10000))
-        client.kill();
+    std::vector<Pair> pairs;
+    for (int i = 0; i < 3; ++i) {
+        Pair p;
+        p.shown = CpuShares({pid}, seconds).front();
+        p.rssMiB = ResidentMiB(pid);
+        if (i == 0)
+            testsupport::PrintResidentByMapping("program RSS playing", pid);
+        ClickOn(window, QStringLiteral("BitBtn2")); // hides it into the tray
+        {
+            Child floor(QStringLiteral(REPAINT_FLOOR_BENCH), {QStringLiteral("--window")});
+            QThread::sleep(2); // shown and painted once, the program's hiding settled
+            const std::vector<double> shares = CpuShares({floor.Pid(), pid}, seconds);
+            p.floor = shares[0];
+            p.hidden = shares[1];
+            p.floorRssMiB = ResidentMiB(floor.Pid());
+            if (i == 0)
+                testsupport::PrintResidentByMapping("floor RSS", floor.Pid());
+        }
+        tray.Write(QStringLiteral("call Activate 10 10"));
+        if (tray.Next(QStringLiteral("ok")).isNull())
+            std::fprintf(stderr, "activating the icon failed\n");
+        QThread::sleep(2); // shown and painted again
+        pairs.push_back(p);
+    }
+    PrintPairs(pairs);
+    if (rssSeconds > 0)
+        SampleResident(pid, rssSeconds);
     return 0;
 }
 
@@ -386,6 +540,14 @@ int main(int argc, char** argv)
     }
     QCoreApplication app(argc, argv);
     const int seconds = argc > 1 ? std::atoi(argv[1]) : 30;
+    int rssSeconds = 0;
+    bool programOnly = false;
+    for (int i = 2; i < argc; ++i) {
+        if (QByteArray(argv[i]) == "--rss" && i + 1 < argc)
+            rssSeconds = std::atoi(argv[++i]);
+        else if (QByteArray(argv[i]) == "--program")
+            programOnly = true;
+    }
     if (qEnvironmentVariableIsEmpty("DISPLAY")) {
         std::fprintf(stderr, "needs an X display: tests/support/desktop-session.sh %s\n", argv[0]);
         return 1;
@@ -400,6 +562,8 @@ int main(int argc, char** argv)
     // Only the first PCM is looked at: capturing the rest would put a file
     // write into every device write the client makes.
     testsupport::AlsaRoute device(testsupport::AlsaRoute::Card, 4096);
+    if (programOnly)
+        return MeasureProgram(station, seconds, rssSeconds);
 
     QProcess client;
     client.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -437,5 +601,5 @@ int main(int argc, char** argv)
         return client.exitCode();
     MeasureLatency(0);
     MeasureLatency(2);
-    return MeasureProgram(station, seconds);
+    return MeasureProgram(station, seconds, rssSeconds);
 }

@@ -9,8 +9,13 @@
 // the client's work is taken away. At the end it prints its resident memory,
 // with a line of text shown so that fonts are loaded, as the client's is.
 //
+// With --window it only shows the window with both timers running until it
+// is ended, for client_bench to measure from outside as it measures the
+// program.
+//
 // Usage (needs an X display, e.g. tests/support/desktop-session.sh):
 //   repaint_floor_bench [SECONDS per phase, default 20]
+//   repaint_floor_bench --window
 #include "platform/toolkit/Application.h"
 #include "tests/support/Vitals.h"
 
@@ -64,7 +69,8 @@ int main(int argc, char** argv)
 {
     platform::Application::PrepareToolkit(); // as the program does
     QApplication app(argc, argv);
-    const int seconds = argc > 1 ? std::atoi(argv[1]) : 20;
+    const bool windowOnly = argc > 1 && QByteArray(argv[1]) == "--window";
+    const int seconds = argc > 1 && !windowOnly ? std::atoi(argv[1]) : 20;
     Skin window;
     window.setWindowFlag(Qt::FramelessWindowHint);
     window.resize(444, 200);
@@ -81,6 +87,11 @@ int main(int argc, char** argv)
         info.Step();
     });
     window.show();
+    if (windowOnly) {
+        meter.start();
+        scroll.start();
+        return app.exec();
+    }
     testsupport::CpuShare(2); // exposed and painted once
 
     std::printf("nothing running:              %5.2f %% of one core\n", testsupport::CpuShare(seconds));
