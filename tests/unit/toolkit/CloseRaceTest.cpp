@@ -15,8 +15,11 @@
 
 #include <gtest/gtest.h>
 #include <atomic>
+#include <chrono>
 #include <memory>
+#include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 using namespace platform;
@@ -61,7 +64,7 @@ struct WaveOutWrite {
 };
 
 struct AcmPrepare {
-    static constexpr int Rounds = 2000;
+    static constexpr int Rounds = 400;
     const TACMWaveFormat pcm = testsupport::PcmFormat(22050, 1, 16);
     std::uint8_t source[64]{}, destination[64]{};
     ACMSTREAMHEADER header{};
@@ -92,7 +95,7 @@ struct AcmPrepare {
 };
 
 struct MixerDetails {
-    static constexpr int Rounds = 2000;
+    static constexpr int Rounds = 400;
     MIXERCONTROLDETAILS_SIGNED values[2]{};
     MIXERCONTROLDETAILS details{sizeof details, 1, 2, 0, sizeof values[0], values};
     HMIXER h = nullptr;
@@ -110,7 +113,7 @@ struct MixerDetails {
 // The lookup's own completion on its helper thread races a cancel from each
 // of two threads; once a cancel has returned, the caller frees the buffer.
 struct LookupCancel {
-    static constexpr int Rounds = 1000;
+    static constexpr int Rounds = 400;
     NotifyWindow window{NotifyWindow::Handler{}};
     std::unique_ptr<char[]> buffer;
     ws::HANDLE task = 0;
@@ -127,21 +130,29 @@ struct LookupCancel {
     void Finish(int) { buffer.reset(); }
 };
 
-// Runs a() here and b() on another thread, both released at the same moment.
-template <typename A, typename B>
-auto AtOnce(A&& a, B&& b)
+// Busy for up to some tens of microseconds, to shift one side of a race.
+void Spin(int steps)
 {
-    std::atomic<int> ready{0};
+    for (std::atomic<int> i{0}; i.load(std::memory_order_relaxed) < steps * 500;)
+        i.fetch_add(1, std::memory_order_relaxed);
+}
+
+// Runs a() here and b() on another thread, both woken for the same moment,
+// with one side held back a little more each round so that both orders and
+// the moments between them come up.
+template <typename A, typename B>
+auto AtOnce(int round, A&& a, B&& b)
+{
+    const auto start = std::chrono::steady_clock::now() + std::chrono::microseconds(300);
+    const int lag = round / 2 % 64;
     decltype(b()) second{};
     std::thread other([&] {
-        ready.fetch_add(1);
-        while (ready.load() < 2)
-            std::this_thread::yield();
+        std::this_thread::sleep_until(start);
+        Spin(round % 2 ? lag : 0);
         second = b();
     });
-    ready.fetch_add(1);
-    while (ready.load() < 2)
-        std::this_thread::yield();
+    std::this_thread::sleep_until(start);
+    Spin(round % 2 ? 0 : lag);
     auto first = a();
     other.join();
     return std::pair(first, second);
@@ -173,7 +184,7 @@ TYPED_TEST(CloseRace, CallRacingCloseSeesTheHandleOpenOrClosedNeverFreed)
     for (int round = 0; round < TypeParam::Rounds; ++round) {
         registry.Open();
         ASSERT_FALSE(this->HasFatalFailure());
-        const auto [call, close] = AtOnce([&] { return registry.Call(); }, [&] { return registry.Close(); });
+        const auto [call, close] = AtOnce(round, [&] { return registry.Call(); }, [&] { return registry.Close(); });
         ASSERT_TRUE(registry.Ordered(call, close)) << "round " << round << ": call " << call << ", close " << close;
         registry.Finish(close);
         ASSERT_FALSE(this->HasFatalFailure());
