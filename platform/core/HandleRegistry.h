@@ -15,7 +15,9 @@
 // lease on the handle is out, then asks the object under the lock whether it
 // may go and takes it out. So a close comes after every call that found the
 // object (a block written just before it is seen as queued) and before every
-// later one (which finds nothing). The object dies on the closing thread,
+// later one (which finds nothing). Leaving the object to its last lease
+// instead would let such a write succeed on a device already closed, whose
+// block then never comes back done. The object dies on the closing thread,
 // outside the lock, when the closer drops what Close handed back. A thread
 // must not close a handle it holds a lease on; no layer's call does.
 #pragma once
