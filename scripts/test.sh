@@ -6,7 +6,7 @@
 #                                                build in build-sanitize/, whole suite
 #   scripts/test.sh --thread [CTEST-ARGS...]     ThreadSanitizer build in build-tsan/ of the
 #                                                threaded tests only (wave layer, winsock
-#                                                lookups, playback)
+#                                                lookups, handle registries, playback)
 # In the instrumented runs every process the tests start (the station and the client
 # included) writes its sanitizer reports into the build folder's sanitizer-reports/;
 # the run fails when any report is there, even if every test passed.
@@ -33,13 +33,13 @@ if [ "$mode" = address ]; then
   selection=()
 else
   build=${SENDOLIN_TSAN_BUILD:-$root/build-tsan}
-  targets=(wave_layer_test winsock_test wave_playback_test app_stream_playback_test
+  targets=(wave_layer_test winsock_test platform_handles_test wave_playback_test app_stream_playback_test
            app_burst_playback_test app_level_meter_playback_test)
   # Qt then uses its own event dispatcher instead of GLib's main loop, whose
   # allocator hands blocks between Qt's threads under locks ThreadSanitizer
   # cannot see either.
   export QT_NO_GLIB=1
-  selection=(-R '^(WaveOutOpen|AcmStream|PeakTracker|WinSock[A-Za-z]*|WavePlayback|StreamPlaybackTest|BurstPlaybackTest|LevelMeterPlaybackTest)\.')
+  selection=(-R '^(WaveOutOpen|AcmStream|PeakTracker|WinSock[A-Za-z]*|CloseRace|WavePlayback|StreamPlaybackTest|BurstPlaybackTest|LevelMeterPlaybackTest)\.')
 fi
 reports=$build/sanitizer-reports
 

@@ -1,15 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The software output mixer. Its layout is fixed, so the records are built on
-// demand; the only state is the set of open handles. The meter value comes
+// demand; the only state is the registry of open handles, on which each call
+// holds a lease while it answers, so a close on another thread comes before
+// or after the answer, never during it. The meter value comes
 // from the wave layer's published peaks, which are atomics: the audio thread
 // never waits for a reader, and a reader never waits for it.
 #include "platform/mixer/Mixer.h"
 
-#include "platform/toolkit/HandleTable.h"
+#include "platform/core/HandleRegistry.h"
 
 #include <algorithm>
 #include <cstring>
-#include <mutex>
 
 namespace platform {
 
@@ -22,34 +23,28 @@ constexpr char DeviceName[] = "Sendolin Output Mixer";
 // Handles start above every device index, so mixerGetDevCaps can tell them apart.
 constexpr std::uintptr_t FirstHandle = 0x2000;
 
-struct HandleSet {
-    std::mutex lock;
-    HandleTable<HMIXER, bool> open{FirstHandle};
-};
+struct OpenMixer {};
+using MixerRegistry = HandleRegistry<HMIXER, OpenMixer>;
 
-HandleSet& Handles()
+MixerRegistry& Mixers()
 {
-    static HandleSet set;
-    return set;
-}
-
-bool IsOpen(HMIXEROBJ handle)
-{
-    HandleSet& set = Handles();
-    std::lock_guard guard(set.lock);
-    return set.open.Contains(handle);
+    static MixerRegistry mixers{FirstHandle};
+    return mixers;
 }
 
 // The object-type bits name what the first argument is: an open handle
-// (HMIXER, or 0 as the program passes it) or a device index.
-MMRESULT CheckObject(HMIXEROBJ object, DWORD flags)
+// (HMIXER, or 0 as the program passes it) or a device index. answer() runs
+// while the handle is held open.
+template <typename Answer>
+MMRESULT ForObject(HMIXEROBJ object, DWORD flags, Answer&& answer)
 {
     const DWORD type = flags & MIXER_OBJECTF_TYPEMASK;
     if (type != MIXER_OBJECTF_MIXER && type != MIXER_OBJECTF_HMIXER)
         return MMSYSERR_INVALFLAG;
     if (type == MIXER_OBJECTF_MIXER && reinterpret_cast<std::uintptr_t>(object) == 0)
-        return MMSYSERR_NOERROR; // device index 0
-    return IsOpen(object) ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
+        return answer(); // device index 0
+    const MixerRegistry::Lease open = Mixers().Find(object);
+    return open ? answer() : MMSYSERR_INVALHANDLE;
 }
 
 template <std::size_t N>
@@ -90,48 +85,8 @@ void FillPeakMeter(MIXERCONTROL& control)
     control.Bounds.lMaximum = 32767;
 }
 
-} // namespace
-
-UINT mixerGetNumDevs()
+MMRESULT LineInfo(MIXERLINE* pmxl, DWORD fdwInfo)
 {
-    return 1;
-}
-
-MMRESULT mixerOpen(HMIXER* phmx, UINT uMxId, DWORD_PTR dwCallback, DWORD_PTR, DWORD fdwOpen)
-{
-    if (!phmx)
-        return MMSYSERR_INVALPARAM;
-    if (uMxId != 0)
-        return MMSYSERR_BADDEVICEID;
-    const DWORD callbackType = fdwOpen & CALLBACK_TYPEMASK;
-    if ((fdwOpen & ~CALLBACK_TYPEMASK) != 0 || (callbackType != CALLBACK_NULL && callbackType != CALLBACK_WINDOW))
-        return MMSYSERR_INVALFLAG;
-    if (callbackType == CALLBACK_WINDOW && dwCallback == 0)
-        return MMSYSERR_INVALPARAM;
-    HandleSet& set = Handles();
-    std::lock_guard guard(set.lock);
-    *phmx = set.open.Insert(true);
-    return MMSYSERR_NOERROR;
-}
-
-MMRESULT mixerGetDevCapsA(UINT_PTR uMxId, MIXERCAPS* pmxcaps, UINT cbmxcaps)
-{
-    if (!pmxcaps || cbmxcaps < sizeof(MIXERCAPS))
-        return MMSYSERR_INVALPARAM;
-    // Either a device index or an open handle names the device.
-    if (uMxId != 0 && !IsOpen(reinterpret_cast<HMIXEROBJ>(uMxId)))
-        return uMxId < FirstHandle ? MMSYSERR_BADDEVICEID : MMSYSERR_INVALHANDLE;
-    std::memset(pmxcaps, 0, sizeof *pmxcaps);
-    pmxcaps->vDriverVersion = 0x0100;
-    CopyName(pmxcaps->szPname, DeviceName);
-    pmxcaps->cDestinations = 1;
-    return MMSYSERR_NOERROR;
-}
-
-MMRESULT mixerGetLineInfoA(HMIXEROBJ hmxobj, MIXERLINE* pmxl, DWORD fdwInfo)
-{
-    if (const MMRESULT rc = CheckObject(hmxobj, fdwInfo))
-        return rc;
     if (!pmxl || pmxl->cbStruct < sizeof(MIXERLINE))
         return MMSYSERR_INVALPARAM;
     switch (fdwInfo & MIXER_GETLINEINFOF_QUERYMASK) {
@@ -148,10 +103,8 @@ MMRESULT mixerGetLineInfoA(HMIXEROBJ hmxobj, MIXERLINE* pmxl, DWORD fdwInfo)
     }
 }
 
-MMRESULT mixerGetLineControlsA(HMIXEROBJ hmxobj, MIXERLINECONTROLS* pmxlc, DWORD fdwControls)
+MMRESULT LineControls(MIXERLINECONTROLS* pmxlc, DWORD fdwControls)
 {
-    if (const MMRESULT rc = CheckObject(hmxobj, fdwControls))
-        return rc;
     if (!pmxlc || pmxlc->cbStruct < sizeof(MIXERLINECONTROLS))
         return MMSYSERR_INVALPARAM;
     if ((fdwControls & MIXER_GETLINECONTROLSF_QUERYMASK) != MIXER_GETLINECONTROLSF_ALL)
@@ -164,10 +117,8 @@ MMRESULT mixerGetLineControlsA(HMIXEROBJ hmxobj, MIXERLINECONTROLS* pmxlc, DWORD
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT mixerGetControlDetailsA(HMIXEROBJ hmxobj, MIXERCONTROLDETAILS* pmxcd, DWORD fdwDetails)
+MMRESULT ControlDetails(MIXERCONTROLDETAILS* pmxcd, DWORD fdwDetails)
 {
-    if (const MMRESULT rc = CheckObject(hmxobj, fdwDetails))
-        return rc;
     if (!pmxcd || pmxcd->cbStruct < sizeof(MIXERCONTROLDETAILS))
         return MMSYSERR_INVALPARAM;
     if ((fdwDetails & MIXER_GETCONTROLDETAILSF_QUERYMASK) != MIXER_GETCONTROLDETAILSF_VALUE)
@@ -194,11 +145,60 @@ MMRESULT mixerGetControlDetailsA(HMIXEROBJ hmxobj, MIXERCONTROLDETAILS* pmxcd, D
     return MMSYSERR_NOERROR;
 }
 
+} // namespace
+
+UINT mixerGetNumDevs()
+{
+    return 1;
+}
+
+MMRESULT mixerOpen(HMIXER* phmx, UINT uMxId, DWORD_PTR dwCallback, DWORD_PTR, DWORD fdwOpen)
+{
+    if (!phmx)
+        return MMSYSERR_INVALPARAM;
+    if (uMxId != 0)
+        return MMSYSERR_BADDEVICEID;
+    const DWORD callbackType = fdwOpen & CALLBACK_TYPEMASK;
+    if ((fdwOpen & ~CALLBACK_TYPEMASK) != 0 || (callbackType != CALLBACK_NULL && callbackType != CALLBACK_WINDOW))
+        return MMSYSERR_INVALFLAG;
+    if (callbackType == CALLBACK_WINDOW && dwCallback == 0)
+        return MMSYSERR_INVALPARAM;
+    *phmx = Mixers().Insert(std::make_shared<OpenMixer>());
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT mixerGetDevCapsA(UINT_PTR uMxId, MIXERCAPS* pmxcaps, UINT cbmxcaps)
+{
+    if (!pmxcaps || cbmxcaps < sizeof(MIXERCAPS))
+        return MMSYSERR_INVALPARAM;
+    // Either a device index or an open handle names the device.
+    if (uMxId != 0 && !Mixers().Contains(reinterpret_cast<HMIXER>(uMxId)))
+        return uMxId < FirstHandle ? MMSYSERR_BADDEVICEID : MMSYSERR_INVALHANDLE;
+    std::memset(pmxcaps, 0, sizeof *pmxcaps);
+    pmxcaps->vDriverVersion = 0x0100;
+    CopyName(pmxcaps->szPname, DeviceName);
+    pmxcaps->cDestinations = 1;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT mixerGetLineInfoA(HMIXEROBJ hmxobj, MIXERLINE* pmxl, DWORD fdwInfo)
+{
+    return ForObject(hmxobj, fdwInfo, [&] { return LineInfo(pmxl, fdwInfo); });
+}
+
+MMRESULT mixerGetLineControlsA(HMIXEROBJ hmxobj, MIXERLINECONTROLS* pmxlc, DWORD fdwControls)
+{
+    return ForObject(hmxobj, fdwControls, [&] { return LineControls(pmxlc, fdwControls); });
+}
+
+MMRESULT mixerGetControlDetailsA(HMIXEROBJ hmxobj, MIXERCONTROLDETAILS* pmxcd, DWORD fdwDetails)
+{
+    return ForObject(hmxobj, fdwDetails, [&] { return ControlDetails(pmxcd, fdwDetails); });
+}
+
 MMRESULT mixerClose(HMIXER hmx)
 {
-    HandleSet& set = Handles();
-    std::lock_guard guard(set.lock);
-    return set.open.Erase(hmx) ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
+    return Mixers().Close(hmx).live ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
 }
 
 } // namespace platform

@@ -1,14 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Conversion streams are bookkeeping only: the pair of formats and the
-// number of prepared headers. GUI thread only; the handle set is guarded so
-// that a stale handle is refused rather than followed.
+// number of prepared headers. Handles are checked against the registry, so a
+// stale one is refused rather than followed; a call holds a lease on its
+// stream, so a close on another thread waits for it and then sees the header
+// it prepared. The count is atomic because leases on one stream may overlap.
 #include "platform/wave/MSAcm.h"
 
-#include "platform/toolkit/HandleTable.h"
+#include "platform/core/HandleRegistry.h"
 #include "platform/wave/WaveFormat.h"
 
+#include <atomic>
 #include <memory>
-#include <mutex>
 
 namespace platform {
 
@@ -20,26 +22,15 @@ struct AcmStream {
     std::uint32_t sourceBytesPerSec = 0;
     std::uint32_t destinationBytesPerSec = 0;
     unsigned destinationAlign = 1;
-    unsigned prepared = 0;
+    std::atomic<unsigned> prepared{0};
 };
 
-struct StreamSet {
-    std::mutex lock;
-    HandleTable<HACMSTREAM, std::unique_ptr<AcmStream>> streams{0x3000};
-};
+using StreamRegistry = HandleRegistry<HACMSTREAM, AcmStream>;
 
-StreamSet& Streams()
+StreamRegistry& Streams()
 {
-    static StreamSet set;
-    return set;
-}
-
-AcmStream* Find(HACMSTREAM has)
-{
-    StreamSet& set = Streams();
-    std::lock_guard guard(set.lock);
-    const auto* found = set.streams.Find(has);
-    return found ? found->get() : nullptr;
+    static StreamRegistry streams{0x3000};
+    return streams;
 }
 
 MMRESULT CheckPair(const WAVEFORMATBUFFER& source, const WAVEFORMATBUFFER& destination, AcmStream& out)
@@ -74,15 +65,13 @@ MMRESULT acmStreamOpen(HACMSTREAM* phas, void* driver, const WAVEFORMATBUFFER* s
         return MMSYSERR_NOERROR;
     if (!phas)
         return MMSYSERR_INVALPARAM;
-    StreamSet& set = Streams();
-    std::lock_guard guard(set.lock);
-    *phas = set.streams.Insert(std::move(stream));
+    *phas = Streams().Insert(std::move(stream));
     return MMSYSERR_NOERROR;
 }
 
 MMRESULT acmStreamSize(HACMSTREAM has, DWORD input, DWORD* output, DWORD flags)
 {
-    const AcmStream* stream = Find(has);
+    const StreamRegistry::Lease stream = Streams().Find(has);
     if (!stream)
         return MMSYSERR_INVALHANDLE;
     if (!output || input == 0)
@@ -105,7 +94,7 @@ MMRESULT acmStreamSize(HACMSTREAM has, DWORD input, DWORD* output, DWORD flags)
 
 MMRESULT acmStreamPrepareHeader(HACMSTREAM has, ACMSTREAMHEADER* header, DWORD flags)
 {
-    AcmStream* stream = Find(has);
+    const StreamRegistry::Lease stream = Streams().Find(has);
     if (!stream)
         return MMSYSERR_INVALHANDLE;
     if (flags)
@@ -121,7 +110,7 @@ MMRESULT acmStreamPrepareHeader(HACMSTREAM has, ACMSTREAMHEADER* header, DWORD f
 
 MMRESULT acmStreamUnprepareHeader(HACMSTREAM has, ACMSTREAMHEADER* header, DWORD flags)
 {
-    AcmStream* stream = Find(has);
+    const StreamRegistry::Lease stream = Streams().Find(has);
     if (!stream)
         return MMSYSERR_INVALHANDLE;
     if (flags)
@@ -139,15 +128,10 @@ MMRESULT acmStreamClose(HACMSTREAM has, DWORD flags)
 {
     if (flags)
         return MMSYSERR_INVALFLAG;
-    StreamSet& set = Streams();
-    std::lock_guard guard(set.lock);
-    const auto* found = set.streams.Find(has);
-    if (!found)
+    const StreamRegistry::Closed closed = Streams().Close(has, [](const AcmStream& stream) { return stream.prepared == 0; });
+    if (!closed.live)
         return MMSYSERR_INVALHANDLE;
-    if ((*found)->prepared > 0)
-        return ACMERR_BUSY;
-    set.streams.Erase(has);
-    return MMSYSERR_NOERROR;
+    return closed.object ? MMSYSERR_NOERROR : ACMERR_BUSY;
 }
 
 } // namespace platform

@@ -1,38 +1,28 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The waveOut calls. Handles are checked against the set of open devices, so
-// a stale or foreign handle yields MMSYSERR_INVALHANDLE instead of a crash.
-// All calls are made on the GUI thread; the set is guarded anyway because it
-// costs nothing.
+// The waveOut calls. Handles are checked against the registry of open
+// devices, so a stale or foreign handle yields MMSYSERR_INVALHANDLE instead of
+// a crash. Any thread may call: each call holds a lease on its device while it
+// works, so a close on another thread waits for it instead of freeing the
+// device under it, and a reset waiting for its device thread holds up no other
+// device's calls.
 #include "platform/wave/MMSystem.h"
 
-#include "platform/toolkit/HandleTable.h"
+#include "platform/core/HandleRegistry.h"
 #include "platform/wave/WaveLog.h"
 #include "platform/wave/WaveOutDevice.h"
 
 #include <memory>
-#include <mutex>
 
 namespace platform {
 
 namespace {
 
-struct DeviceSet {
-    std::mutex lock;
-    HandleTable<HWAVEOUT, std::unique_ptr<WaveOutDevice>> devices{0x1000};
-};
+using DeviceRegistry = HandleRegistry<HWAVEOUT, WaveOutDevice>;
 
-DeviceSet& Devices()
+DeviceRegistry& Devices()
 {
-    static DeviceSet set;
-    return set;
-}
-
-WaveOutDevice* Find(HWAVEOUT hwo)
-{
-    DeviceSet& set = Devices();
-    std::lock_guard guard(set.lock);
-    const auto* found = set.devices.Find(hwo);
-    return found ? found->get() : nullptr;
+    static DeviceRegistry devices{0x1000};
+    return devices;
 }
 
 MMRESULT CheckHeader(const WAVEHDR* header, UINT size)
@@ -46,7 +36,7 @@ MMRESULT CheckHeader(const WAVEHDR* header, UINT size)
 template <typename Fn>
 MMRESULT WithHeader(HWAVEOUT hwo, WAVEHDR* header, UINT size, Fn&& fn)
 {
-    WaveOutDevice* device = Find(hwo);
+    const DeviceRegistry::Lease device = Devices().Find(hwo);
     if (!device)
         return MMSYSERR_INVALHANDLE;
     if (const MMRESULT rc = CheckHeader(header, size))
@@ -89,15 +79,12 @@ MMRESULT waveOutOpen(HWAVEOUT* phwo, UINT deviceId, const WAVEFORMATBUFFER* form
     if ((rc = pcm->Configure(parsed.pcm)) != MMSYSERR_NOERROR)
         return rc;
     const HWND window = (flags & CALLBACK_TYPEMASK) == CALLBACK_WINDOW ? callback : 0;
-    DeviceSet& set = Devices();
-    std::unique_lock guard(set.lock);
-    const HWAVEOUT handle = set.devices.InsertMade([&](HWAVEOUT h) {
+    // The open notice only joins the window's queue, so it may go under the lock.
+    *phwo = Devices().InsertMade([&](HWAVEOUT h) {
         auto device = std::make_unique<WaveOutDevice>(h, parsed, std::move(pcm), window, instance);
         device->PostNotice(MM_WOM_OPEN);
         return device;
     });
-    guard.unlock();
-    *phwo = handle;
     return MMSYSERR_NOERROR;
 }
 
@@ -118,7 +105,7 @@ MMRESULT waveOutWrite(HWAVEOUT hwo, WAVEHDR* header, UINT size)
 
 MMRESULT waveOutReset(HWAVEOUT hwo)
 {
-    WaveOutDevice* device = Find(hwo);
+    const DeviceRegistry::Lease device = Devices().Find(hwo);
     if (!device)
         return MMSYSERR_INVALHANDLE;
     device->Reset();
@@ -129,7 +116,7 @@ MMRESULT waveOutGetQueuedTime(HWAVEOUT hwo, DWORD* milliseconds)
 {
     if (!milliseconds)
         return MMSYSERR_INVALPARAM;
-    WaveOutDevice* device = Find(hwo);
+    const DeviceRegistry::Lease device = Devices().Find(hwo);
     if (!device)
         return MMSYSERR_INVALHANDLE;
     *milliseconds = device->QueuedMilliseconds();
@@ -138,19 +125,15 @@ MMRESULT waveOutGetQueuedTime(HWAVEOUT hwo, DWORD* milliseconds)
 
 MMRESULT waveOutClose(HWAVEOUT hwo)
 {
-    std::unique_ptr<WaveOutDevice> device;
-    {
-        DeviceSet& set = Devices();
-        std::lock_guard guard(set.lock);
-        const auto* found = set.devices.Find(hwo);
-        if (!found)
-            return MMSYSERR_INVALHANDLE;
-        if ((*found)->HasQueued())
-            return WAVERR_STILLPLAYING;
-        device = set.devices.Take(hwo);
-    }
-    device->PostNotice(MM_WOM_CLOSE);
-    device.reset(); // joins the helper thread
+    // Decided once every call that found the device is through, so a block
+    // written just before the close counts as queued.
+    DeviceRegistry::Closed closed = Devices().Close(hwo, [](WaveOutDevice& device) { return !device.HasQueued(); });
+    if (!closed.live)
+        return MMSYSERR_INVALHANDLE;
+    if (!closed.object)
+        return WAVERR_STILLPLAYING;
+    closed.object->PostNotice(MM_WOM_CLOSE);
+    closed.object.reset(); // joins the helper thread, outside the registry's lock
     return MMSYSERR_NOERROR;
 }
 

@@ -2,17 +2,17 @@
 // Name and service lookups, blocking and asynchronous, IPv4 only.
 //
 // Threading: an asynchronous request starts one detached helper thread. The
-// helper resolves, then under the task lock writes the caller's buffer and
-// posts the answer, but only if the request is still pending; cancelling takes
-// the same lock, so once WSACancelAsyncRequest returns the buffer is never
-// touched again. The helper holds no pointer to any component.
+// helper resolves, then closes its task in the registry and, atomic with that
+// close, writes the caller's buffer and posts the answer, but only if the
+// request is still pending; cancelling closes the same task, so once
+// WSACancelAsyncRequest returns the buffer is never touched again. The helper
+// holds no pointer to any component.
 #include "platform/winsock/WinSockPrivate.h"
 
-#include "platform/toolkit/HandleTable.h"
+#include "platform/core/HandleRegistry.h"
 
 #include <algorithm>
 #include <cstring>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -158,16 +158,14 @@ int PackServEnt(char* buffer, int length, const std::string& name, std::uint16_t
 namespace {
 
 // A task is live while its answer is still wanted.
-struct Tasks {
-    std::mutex lock;
-    HandleTable<HANDLE, bool> pending{1};
-};
+struct PendingLookup {};
+using TaskRegistry = HandleRegistry<HANDLE, PendingLookup>;
 
 // Never destroyed: a helper thread may still finish a lookup while the
 // process exits.
-Tasks& tasks()
+TaskRegistry& tasks()
 {
-    static auto* instance = new Tasks;
+    static auto* instance = new TaskRegistry{1};
     return *instance;
 }
 
@@ -178,29 +176,25 @@ HANDLE StartTask(HWND window, unsigned message, char* buffer, int bufferLength, 
 {
     if (buffer == nullptr || bufferLength <= 0)
         return Fail(WSAEFAULT), 0;
-    HANDLE task = 0;
-    {
-        std::lock_guard guard(tasks().lock);
-        task = tasks().pending.Insert(true);
-    }
+    const HANDLE task = tasks().Insert(std::make_shared<PendingLookup>());
     try {
         std::thread([=] {
             auto answer = resolve();
-            std::lock_guard guard(tasks().lock);
-            if (!tasks().pending.Erase(task))
-                return; // cancelled
-            int error = answer.error;
-            int needed = 0;
-            if (error == 0) {
-                needed = pack(answer, buffer, bufferLength);
-                if (needed > bufferLength)
-                    error = WSAENOBUFS;
-            }
-            NotifyWindow::Post(window, message, task, WSAMAKESELECTREPLY(needed, error));
+            // A cancelled task is gone already and nothing runs.
+            tasks().Close(task, [&](PendingLookup&) {
+                int error = answer.error;
+                int needed = 0;
+                if (error == 0) {
+                    needed = pack(answer, buffer, bufferLength);
+                    if (needed > bufferLength)
+                        error = WSAENOBUFS;
+                }
+                NotifyWindow::Post(window, message, task, WSAMAKESELECTREPLY(needed, error));
+                return true;
+            });
         }).detach();
     } catch (const std::system_error&) {
-        std::lock_guard guard(tasks().lock);
-        tasks().pending.Erase(task);
+        tasks().Close(task);
         return Fail(WSAENOBUFS), 0;
     }
     return task;
@@ -236,12 +230,11 @@ HANDLE WSAAsyncGetServByName(HWND window, unsigned message, const char* name, co
 
 int WSACancelAsyncRequest(HANDLE task)
 {
-    std::lock_guard guard(tasks().lock);
-    if (tasks().pending.Erase(task))
+    if (tasks().Close(task).live)
         return 0;
     // An answered request has nothing left to cancel; its answer names a task
     // the caller no longer waits for.
-    if (tasks().pending.WasIssued(task))
+    if (tasks().WasIssued(task))
         return 0;
     return Fail(WSAEINVAL);
 }
