@@ -5,7 +5,7 @@
 // never waits for a reader, and a reader never waits for it.
 #include "platform/mixer/Mixer.h"
 
-#include "platform/toolkit/HandleTable.h"
+#include "platform/core/HandleTable.h"
 
 #include <algorithm>
 #include <cstring>

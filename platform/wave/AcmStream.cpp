@@ -4,7 +4,7 @@
 // that a stale handle is refused rather than followed.
 #include "platform/wave/MSAcm.h"
 
-#include "platform/toolkit/HandleTable.h"
+#include "platform/core/HandleTable.h"
 #include "platform/wave/WaveFormat.h"
 
 #include <memory>

@@ -5,7 +5,7 @@
 // costs nothing.
 #include "platform/wave/MMSystem.h"
 
-#include "platform/toolkit/HandleTable.h"
+#include "platform/core/HandleTable.h"
 #include "platform/wave/WaveLog.h"
 #include "platform/wave/WaveOutDevice.h"
 

@@ -8,7 +8,7 @@
 // touched again. The helper holds no pointer to any component.
 #include "platform/winsock/WinSockPrivate.h"
 
-#include "platform/toolkit/HandleTable.h"
+#include "platform/core/HandleTable.h"
 
 #include <algorithm>
 #include <cstring>
