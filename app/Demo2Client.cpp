@@ -28,7 +28,7 @@
 #include "platform/toolkit/TPanel.h"
 #include "platform/toolkit/TProgressBar.h"
 #include "platform/toolkit/TTimer.h"
-#include "platform/toolkit/TextCodec.h"
+#include "platform/core/TextCodec.h"
 #include "widgets/AnimLabel.h"
 #include "widgets/IconTBar.h"
 #include "widgets/Tcascont.h"

@@ -20,7 +20,7 @@
 #pragma once
 
 #include "platform/toolkit/Exception.h"
-#include "platform/toolkit/NotifyWindow.h"
+#include "platform/core/NotifyWindow.h"
 #include "platform/wave/MMSystem.h"
 #include "wire/StreamRecords.h"
 

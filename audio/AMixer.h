@@ -12,7 +12,7 @@
 #pragma once
 
 #include "platform/mixer/Mixer.h"
-#include "platform/toolkit/NotifyWindow.h"
+#include "platform/core/NotifyWindow.h"
 
 #include <QObject>
 #include <cstdint>

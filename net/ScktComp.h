@@ -16,7 +16,7 @@
 #pragma once
 
 #include "platform/toolkit/Exception.h"
-#include "platform/toolkit/NotifyWindow.h"
+#include "platform/core/NotifyWindow.h"
 #include "platform/winsock/WinSock.h"
 
 #include <QObject>

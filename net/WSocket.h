@@ -14,7 +14,7 @@
 
 #include "net/WSockBuf.h"
 #include "platform/toolkit/Exception.h"
-#include "platform/toolkit/NotifyWindow.h"
+#include "platform/core/NotifyWindow.h"
 #include "platform/winsock/WinSock.h"
 
 #include <QObject>

@@ -4,7 +4,7 @@
 #include "widgets/IconTBar.h"
 
 #include "platform/toolkit/FileIconEngine.h"
-#include "platform/toolkit/TextCodec.h"
+#include "platform/core/TextCodec.h"
 
 #include <QFile>
 #include <algorithm>

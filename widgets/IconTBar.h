@@ -16,7 +16,7 @@
 #pragma once
 
 #include "platform/shell/ShellAPI.h"
-#include "platform/toolkit/NotifyWindow.h"
+#include "platform/core/NotifyWindow.h"
 
 #include <QIcon>
 #include <QObject>

@@ -7,7 +7,7 @@
 // they move.
 #pragma once
 
-#include "platform/wave/MMReg.h"
+#include "platform/core/MMReg.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -22,7 +22,7 @@
 // must not close a handle it holds a lease on; no layer's call does.
 #pragma once
 
-#include "platform/toolkit/HandleTable.h"
+#include "platform/core/HandleTable.h"
 
 #include <condition_variable>
 #include <memory>

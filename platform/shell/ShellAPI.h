@@ -18,7 +18,7 @@
 // mouse message in lParam.
 #pragma once
 
-#include "platform/toolkit/NotifyWindow.h"
+#include "platform/core/NotifyWindow.h"
 
 #include <cstdint>
 

@@ -7,7 +7,7 @@
 // passes over it.
 #include "platform/shell/ShellAPI.h"
 
-#include "platform/toolkit/TextCodec.h"
+#include "platform/core/TextCodec.h"
 
 #include <QCoreApplication>
 #include <QIcon>

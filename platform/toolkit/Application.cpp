@@ -14,6 +14,18 @@
 
 namespace platform {
 
+namespace {
+
+// The error box is the dispatch's sink from the moment the program starts,
+// before any component exists; the application object itself is made when
+// the first error comes, as before.
+[[maybe_unused]] const bool g_errorBoxIsTheSink = [] {
+    Dispatch::SetErrorSink([](const std::exception& error) { Application::Instance().HandleException(error); });
+    return true;
+}();
+
+} // namespace
+
 Application::Application()
     : m_title(DefaultTitle(QCoreApplication::instance() ? QCoreApplication::applicationFilePath() : QString()))
 {

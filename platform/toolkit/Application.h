@@ -2,15 +2,19 @@
 // The application object: title, message pump, error box and process end.
 //
 // Everything here runs on the GUI thread. Handlers of components are called
-// through Application::Dispatch, which is the one place where an exception
-// that escaped program code is caught and shown in the error box, so nothing
-// ever unwinds into Qt's event loop.
+// through the platform's dispatch (Application::Dispatch here), which catches
+// an exception that escaped program code; the toolkit installs the error box
+// as its sink when the program starts, so nothing ever unwinds into Qt's
+// event loop and every such exception is shown.
 #pragma once
+
+#include "platform/core/Dispatch.h"
 
 #include <QString>
 #include <QWidget>
 #include <exception>
 #include <functional>
+#include <utility>
 
 namespace platform {
 
@@ -38,17 +42,12 @@ public:
     // title; the message loop goes on.
     void HandleException(const std::exception& error);
 
-    // Runs fn and routes any exception to HandleException.
+    // Runs fn through the platform's dispatch, whose error sink is this
+    // object's HandleException from start-up on.
     template <typename Fn>
     void Dispatch(Fn&& fn) noexcept
     {
-        try {
-            fn();
-        } catch (const std::exception& error) {
-            HandleException(error);
-        } catch (...) {
-            HandleException(std::runtime_error("Unknown exception"));
-        }
+        platform::Dispatch::Run(std::forward<Fn>(fn));
     }
 
     // Replaces the modal error box, so tests can see what would be shown

@@ -10,8 +10,8 @@
 // NotifyWindow given as callback, in the order the blocks were written.
 #pragma once
 
-#include "platform/toolkit/NotifyWindow.h"
-#include "platform/wave/MMReg.h"
+#include "platform/core/NotifyWindow.h"
+#include "platform/core/MMReg.h"
 
 #include <cstdint>
 

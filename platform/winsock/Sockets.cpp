@@ -11,7 +11,7 @@
 // call (recv, accept, send) switches it on again.
 #include "platform/winsock/WinSockPrivate.h"
 
-#include "platform/toolkit/HandleTable.h"
+#include "platform/core/HandleTable.h"
 
 #include <QSocketNotifier>
 #include <atomic>

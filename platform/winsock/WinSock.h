@@ -13,7 +13,7 @@
 // numbers on every platform; errno and getaddrinfo codes are mapped once.
 #pragma once
 
-#include "platform/toolkit/NotifyWindow.h"
+#include "platform/core/NotifyWindow.h"
 
 #include <cstdint>
 #include <string>

@@ -12,7 +12,7 @@
 //   ticker_bench [STEPS per size, default 100]
 #include "app/Demo2Client.h"
 #include "platform/toolkit/TTimer.h"
-#include "platform/toolkit/TextCodec.h"
+#include "platform/core/TextCodec.h"
 #include "tests/support/MainWindowHarness.h"
 #include "widgets/AnimLabel.h"
 

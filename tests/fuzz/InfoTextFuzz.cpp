@@ -3,7 +3,7 @@
 // the scrolling label, then stepped. The ticker must keep every character of
 // the text in order (a rotation, nothing lost or changed) however long or
 // strange the text is.
-#include "platform/toolkit/TextCodec.h"
+#include "platform/core/TextCodec.h"
 #include "tests/fuzz/FuzzApplication.h"
 #include "tests/fuzz/FuzzCheck.h"
 #include "widgets/AnimLabel.h"

@@ -12,7 +12,7 @@
 #include "platform/toolkit/TComboBox.h"
 #include "platform/toolkit/TImage.h"
 #include "platform/toolkit/TLabel.h"
-#include "platform/toolkit/TextCodec.h"
+#include "platform/core/TextCodec.h"
 #include "tests/integration/desktop/BusClient.h"
 #include "tests/support/DirectoryStub.h"
 #include "tests/support/EventLoop.h"

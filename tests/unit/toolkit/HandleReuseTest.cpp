@@ -4,7 +4,7 @@
 // notice or call with it would reach the wrong one), and the layer must go on
 // refusing it with its own error.
 #include "platform/mixer/Mixer.h"
-#include "platform/toolkit/NotifyWindow.h"
+#include "platform/core/NotifyWindow.h"
 #include "platform/wave/MMSystem.h"
 #include "platform/wave/MSAcm.h"
 #include "platform/winsock/WinSock.h"

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/toolkit/Application.h"
 #include "platform/toolkit/Exception.h"
-#include "platform/toolkit/NotifyWindow.h"
+#include "platform/core/NotifyWindow.h"
 #include "tests/support/EventLoop.h"
 
 #include <QEventLoop>

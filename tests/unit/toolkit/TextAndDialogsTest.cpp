@@ -2,7 +2,7 @@
 #include "platform/toolkit/Application.h"
 #include "platform/toolkit/Dialogs.h"
 #include "platform/toolkit/TComboBox.h"
-#include "platform/toolkit/TextCodec.h"
+#include "platform/core/TextCodec.h"
 
 #include <QFile>
 #include <algorithm>

@@ -7,10 +7,10 @@
 // When-awake batches wait in the registry, under the same lock, until the GUI
 // thread is about to sleep or anything else is posted: whichever comes first
 // turns them into events, oldest first, so no message overtakes another.
-#include "platform/toolkit/NotifyWindow.h"
+#include "platform/core/NotifyWindow.h"
 
-#include "platform/toolkit/Application.h"
-#include "platform/toolkit/HandleTable.h"
+#include "platform/core/Dispatch.h"
+#include "platform/core/HandleTable.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
@@ -197,7 +197,7 @@ LRESULT NotifyWindow::Deliver(unsigned message, WPARAM wParam, LPARAM lParam)
 {
     LRESULT result = 0;
     if (m_handler)
-        Application::Instance().Dispatch([&] { result = m_handler(message, wParam, lParam); });
+        Dispatch::Run([&] { result = m_handler(message, wParam, lParam); });
     return result;
 }
 

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The QString side of the one Windows-1252 codec; no state.
-#include "platform/toolkit/TextCodec.h"
+#include "platform/core/TextCodec.h"
 
-#include "wire/Win1252.h"
+#include "platform/core/Win1252.h"
 
 namespace platform {
 
@@ -11,7 +11,7 @@ QString FromWin1252(std::string_view bytes)
     QString text(qsizetype(bytes.size()), Qt::Uninitialized);
     QChar* out = text.data();
     for (const char c : bytes)
-        *out++ = QChar(char16_t(wire::Cp1252ToCodePoint(static_cast<unsigned char>(c))));
+        *out++ = QChar(char16_t(Cp1252ToCodePoint(static_cast<unsigned char>(c))));
     return text;
 }
 
@@ -22,7 +22,7 @@ std::string ToWin1252(const QString& text)
     std::string bytes;
     bytes.reserve(std::size_t(text.size()));
     for (const QChar ch : text)
-        bytes.push_back(wire::CodePointToCp1252(ch.unicode()));
+        bytes.push_back(CodePointToCp1252(ch.unicode()));
     return bytes;
 }
 
