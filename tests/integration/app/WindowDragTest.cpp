@@ -13,6 +13,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
 #include <iostream>
@@ -109,20 +110,32 @@ protected:
         ASSERT_EQ(Run("xprop", {"-root"}), 0) << "no X server on " << display.toStdString();
     }
 
+    // openbox with a home of its own: each instance truncates the log in
+    // its cache folder and reads a user's rc.xml first, so a shared home
+    // lets parallel runs, or the account's own settings, change it.
     void StartWindowManager()
     {
-        windowManager.setProcessEnvironment(Environment());
+        ASSERT_TRUE(managerHome.isValid());
+        QProcessEnvironment env = Environment();
+        for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME"})
+            env.insert(QString::fromLatin1(name), managerHome.path());
+        windowManager.setProcessEnvironment(env);
         windowManager.start("openbox", {"--sm-disable"});
         ASSERT_TRUE(windowManager.waitForStarted(10000));
-        ASSERT_TRUE(WaitUntil([&] {
-            QByteArray out;
-            return Run("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}, &out) == 0 && out.contains("window id");
-        }, 30000)) << "openbox did not take over the display: " << windowManager.readAllStandardError().toStdString();
-        // The window asks for a move only where the manager says it offers one.
-        ASSERT_TRUE(WaitUntil([&] {
-            QByteArray out;
-            return Run("xprop", {"-root", "_NET_SUPPORTED"}, &out) == 0 && out.contains("_NET_WM_MOVERESIZE");
-        }, 30000)) << "openbox does not offer _NET_WM_MOVERESIZE";
+        // Taken over once the root window names this openbox and lists the
+        // move request the window asks for (it asks only where offered). A
+        // manager that ended is reported at once, with why.
+        QByteArray root;
+        const bool managed = WaitUntil([&] {
+            if (windowManager.state() == QProcess::NotRunning)
+                return true;
+            return Run("xprop", {"-root", "_OPENBOX_PID", "_NET_SUPPORTED"}, &root) == 0
+                && root.contains("_OPENBOX_PID(CARDINAL) = " + QByteArray::number(windowManager.processId()))
+                && root.contains("_NET_WM_MOVERESIZE");
+        }, 60000);
+        ASSERT_TRUE(managed && windowManager.state() == QProcess::Running)
+            << "openbox did not take over the display (" << (managed ? "it ended" : "still running") << "):\n"
+            << windowManager.readAllStandardError().toStdString() << "\nroot window:\n" << root.toStdString();
     }
 
     void StartProbe()
@@ -204,6 +217,7 @@ protected:
 
     QString display;
     QString window; // the probe's window id
+    QTemporaryDir managerHome;
     QProcess server;
     QProcess windowManager;
     QProcess probe;
