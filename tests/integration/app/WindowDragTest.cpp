@@ -186,7 +186,9 @@ protected:
     // takes the drag over asynchronously: before the next step and before the
     // release, the window is given time to catch up with the mouse, because a
     // release that comes before the manager's pointer grab is lost to it.
-    QPoint DragBy60x40(QPoint windowPoint)
+    // Hurried, the press and the first step go out in one command, so the
+    // window reads them in one batch, as it does on a busy machine.
+    QPoint DragBy60x40(QPoint windowPoint, bool hurried = false)
     {
         const std::optional<QPoint> start = Position();
         EXPECT_TRUE(start.has_value());
@@ -198,13 +200,19 @@ protected:
             const auto now = Position();
             return now ? *now - *start : QPoint();
         };
+        const QPoint steps[] = {{10, 7}, {20, 14}, {30, 20}, {40, 27}, {50, 34}, {60, 40}};
         move(at);
         QThread::msleep(100);
-        Xdotool({"mousedown", "1"});
-        QThread::msleep(100);
-        const QPoint steps[] = {{10, 7}, {20, 14}, {30, 20}, {40, 27}, {50, 34}, {60, 40}};
+        if (hurried) {
+            const QPoint first = at + steps[0];
+            Xdotool({"mousedown", "1", "mousemove", QString::number(first.x()), QString::number(first.y())});
+        } else {
+            Xdotool({"mousedown", "1"});
+            QThread::msleep(100);
+        }
         for (const QPoint& step : steps) {
-            move(at + step);
+            if (!hurried || step != steps[0])
+                move(at + step);
             if (step == steps[0] || step == steps[5])
                 WaitUntil([&] { return movedBy() == step; }, 3000);
             else
@@ -230,6 +238,12 @@ TEST_P(WindowDrag, TheStripMovesTheWindowUpToX439AndY24Only)
     EXPECT_EQ(DragBy60x40({440, 24}), QPoint(0, 0)) << "x 440 is right of the strip";
     EXPECT_EQ(DragBy60x40({439, 25}), QPoint(0, 0)) << "y 25 is below the strip";
     EXPECT_EQ(DragBy60x40({40, 8}), QPoint(60, 40)) << "the caption lies in the strip";
+}
+
+TEST_P(WindowDrag, APressReadWithTheFirstMotionStillKeepsTheWindowUnderTheMouse)
+{
+    for (const QPoint& at : {QPoint(40, 8), QPoint(200, 12), QPoint(400, 20)})
+        EXPECT_EQ(DragBy60x40(at, true), QPoint(60, 40)) << "pressed at " << at.x() << ',' << at.y();
 }
 
 INSTANTIATE_TEST_SUITE_P(X11, WindowDrag, ::testing::Values(true, false),
