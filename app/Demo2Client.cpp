@@ -34,6 +34,7 @@
 #include "widgets/Tcascont.h"
 
 #include <QCoreApplication>
+#include <QCursor>
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -332,7 +333,14 @@ bool TfmMain::StartDrag(const QPoint& windowPoint, const QMouseEvent& press)
         move(origin);
     // A window manager moves the window best (snapping, its own limits);
     // without one that supports it, the window follows the mouse itself.
-    if (windowHandle() && windowHandle()->startSystemMove())
+    // The manager's move starts from the last pointer position the X
+    // toolkit has read, which on a busy machine can be a motion read in one
+    // batch with the press: the window would then trail the mouse by that
+    // motion. So the manager gets the move only while the pointer is still
+    // at the press.
+    const bool pointerAtPress = !QGuiApplication::platformName().startsWith(QLatin1String("xcb"))
+        || QCursor::pos() == press.globalPosition().toPoint();
+    if (pointerAtPress && windowHandle() && windowHandle()->startSystemMove())
         return true;
     // A Wayland window cannot place itself: without the compositor's move
     // (no pointer it knows of) the press is a drag that goes nowhere.

@@ -4,7 +4,10 @@
 # Runs COMMAND in a desktop session of its own: an Xvfb display and a private
 # D-Bus session bus, with Qt on xcb. Nothing else runs there (no window
 # manager, no notification area); a test starts what it needs, such as a tray
-# or a StatusNotifierWatcher. Both servers stop when COMMAND ends.
+# or a StatusNotifierWatcher. Both servers stop when COMMAND ends, and so
+# does whatever COMMAND started and left behind: it runs in a process group
+# of its own, which ends with it, so a test that crashed before stopping its
+# compositor or tray leaves none of them running.
 # Listing the tests of a GoogleTest binary needs no session.
 set -euo pipefail
 
@@ -16,7 +19,11 @@ done
 
 session=$(mktemp -d)
 pids=()
+group=
 cleanup() {
+  if [ -n "$group" ]; then
+    kill -TERM -- "-$group" 2>/dev/null || true
+  fi
   for pid in "${pids[@]}"; do
     kill "$pid" 2>/dev/null || true
   done
@@ -51,4 +58,10 @@ mkdir -m 700 "$session/runtime"
 export DISPLAY=":$display" DBUS_SESSION_BUS_ADDRESS="$bus" XDG_RUNTIME_DIR="$session/runtime"
 export QT_QPA_PLATFORM=xcb
 unset XDG_CURRENT_DESKTOP DESKTOP_SESSION QT_QPA_PLATFORMTHEME
-"$@"
+# Started in the background, setsid makes the command a group leader without
+# forking, so its pid names the group; stdin stays the session's own.
+setsid "$@" <&0 &
+group=$!
+status=0
+wait "$group" || status=$?
+exit "$status"
