@@ -6,7 +6,7 @@
 // AddressSanitizer) report any touch of freed memory, the outcomes check the
 // ordering.
 #include "platform/mixer/Mixer.h"
-#include "platform/toolkit/NotifyWindow.h"
+#include "platform/core/NotifyWindow.h"
 #include "platform/wave/MMSystem.h"
 #include "platform/wave/MSAcm.h"
 #include "platform/winsock/WinSock.h"
