@@ -16,6 +16,7 @@ packages=(
   desktop-file-utils appstream systemd man-db dpkg-dev openbox xdotool x11-utils
   dbus-daemon trayer playerctl qt6-wayland weston
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev icecast2 ffmpeg sox
+  debhelper lintian devscripts
 )
 
 missing=()
