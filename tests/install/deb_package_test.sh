@@ -161,7 +161,7 @@ done
 (export JOURNAL_STREAM; JOURNAL_STREAM=$(stat -c '%d:%i' "$scratch/station.log")
  exec "${command[@]}" >"$scratch/station.out" 2>>"$scratch/station.log") &
 station_pid=$!
-directory_of() { sed -n 's/^\(<[0-9]>\)\?directory //p' "$1" | tail -n1; }
+directory_of() { sed -n 's/^\(<[0-9]>\)\?directory //p' "$1" 2>/dev/null | tail -n1; }
 has_directory() { [ -n "$(directory_of "$1")" ]; }
 wait_for 20 has_directory "$scratch/station.out" || { cat "$scratch/station.log"; die "the unit's station did not report its directory"; }
 
