@@ -110,6 +110,11 @@ for package in sendolin-client sendolin-station; do
     || fail "$package's changelog has no entry for $version"
 done
 [ -x "$root/etc/init.d/sendolin-station" ] || fail "no init script"
+# Links across top-level folders are absolute, as policy has them; inside
+# the scratch root the client's link leads to the root's own /etc.
+ini_link=$root/usr/lib/sendolin/Server.ini
+[ "$(readlink "$ini_link")" = /etc/sendolin/Server.ini ] || fail "Server.ini beside the client leads to $(readlink "$ini_link")"
+ln -sfn "$root/etc/sendolin/Server.ini" "$ini_link"
 grep -q 'adduser .*sendolin-station' <(dpkg-deb --ctrl-tarfile "${deb[sendolin-station]}" | tar -xO ./postinst) \
   || fail "the station's postinst makes no sendolin-station user"
 
