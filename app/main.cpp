@@ -14,6 +14,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QUrl>
+#include <cstdio>
+#include <cstring>
 #include <exception>
 #include <memory>
 
@@ -34,10 +36,32 @@ QUrl ApplicationArtwork()
     return {};
 }
 
+// Answered before the toolkit starts, so it needs no display.
+bool AskedForHelp(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0)
+            return true;
+    }
+    return false;
+}
+
+constexpr const char* HelpText =
+    "Usage: sendolin-client\n"
+    "Plays the stations of the Sendolin station directory that the first line of\n"
+    "Server.ini, beside the program, names.\n"
+    "\n"
+    "Licence: GPL-3.0-or-later. This is free software; there is NO WARRANTY, to the\n"
+    "extent permitted by law.\n";
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    if (AskedForHelp(argc, argv)) {
+        std::fputs(HelpText, stdout);
+        return 0;
+    }
     platform::Application::PrepareToolkit();
     // The desktop entry's name: the window's class, and the entry a desktop
     // finds the window's name and icon in.

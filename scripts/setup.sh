@@ -17,6 +17,7 @@ packages=(
   dbus-daemon trayer playerctl qt6-wayland weston
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev icecast2 ffmpeg sox
   universal-ctags
+  debhelper lintian devscripts
 )
 
 missing=()

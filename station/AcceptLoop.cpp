@@ -74,7 +74,7 @@ bool AcceptLoop::TakeWaiting()
 
 void AcceptLoop::RetryLater(const asio::error_code& ec)
 {
-    LogLine(logPrefix_ + "accept failed: " + ec.message());
+    LogLine(Severity::Warning, logPrefix_ + "accept failed: " + ec.message());
     retry_.expires_after(RetryDelay);
     retry_.async_wait([this](asio::error_code waited) {
         if (!waited && !stopped_)

@@ -115,7 +115,7 @@ std::unique_ptr<FfmpegSource::Session> FfmpegSource::OpenFirst()
         }
         if (playlist_.Size() == 1)
             throw std::runtime_error("cannot open " + reason);
-        LogLine("cannot open " + reason);
+        LogLine(Severity::Warning, "cannot open " + reason);
     }
     throw std::runtime_error("cannot open any of the " + std::to_string(playlist_.Size()) + " entries of " + name_
                              + " (the last: " + reason + ")");
@@ -171,7 +171,7 @@ void FfmpegSource::Run(std::unique_ptr<Session> session)
             delivered = session && session->delivered;
             if (stop_)
                 break;
-            LogLine(ShownName(entry) + ": upstream fault: " + e.what());
+            LogLine(Severity::Warning, ShownName(entry) + ": upstream fault: " + e.what());
             lastModeLine_.clear(); // the recovery is worth a line of its own
         }
         session.reset();
@@ -272,7 +272,7 @@ void FfmpegSource::Encode(Session& s, const std::int16_t* pcm, int frames)
         try {
             encoder_.emplace(encodeFormat_);
         } catch (const std::exception& e) {
-            LogLine(name_ + ": " + e.what() + "; silence instead");
+            LogLine(Severity::Error, name_ + ": " + e.what() + "; silence instead");
             canEncode_ = false;
             return;
         }

@@ -95,6 +95,18 @@ bool SetProcessOption(Options& o, const std::string& key, const std::string& val
     return true;
 }
 
+bool IsOptionKey(const std::string& key)
+{
+    static constexpr const char* keys[] = {
+        "directory", "list", "stations", "greeting-timeout", "listen", "name", "source", "rate", "channels",
+        "bitrate", "shuffle", "info", "info-interval", "announce", "burst", "queue", "max-listeners"};
+    for (const char* known : keys) {
+        if (key == known)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 HostPort ParseHostPort(const std::string& text)
@@ -181,20 +193,20 @@ Options ParseOptions(const std::vector<std::string>& args)
         const std::string key = KeyOf(option);
         if (key.empty())
             throw UsageError("unknown argument '" + option + "'");
+        // The name is checked before its value: a mistyped option at the end
+        // of the line is unknown, not short of a value.
+        if (!IsOptionKey(key))
+            throw UsageError("unknown option '" + option + "'");
         const bool isSwitch = IsSwitchKey(key);
         if (!isSwitch && i + 1 >= args.size())
-            throw UsageError(option + " needs a value");
+            throw UsageError("option '" + option + "' needs a value");
         const std::string value = isSwitch ? "yes" : args[++i];
-        bool known = false;
         try {
-            known = SetProcessOption(o, key, value);
-            if (!known && SetStationKey(o, key, value))
-                known = stationKeyGiven = true;
+            if (!SetProcessOption(o, key, value) && SetStationKey(o, key, value))
+                stationKeyGiven = true;
         } catch (const UsageError& e) {
             throw UsageError(option + ": " + e.what());
         }
-        if (!known)
-            throw UsageError("unknown option '" + option + "'");
     }
     if (!o.stationsFile.empty() && stationKeyGiven)
         throw UsageError("--stations: a station's own options belong in the stations file");
@@ -239,7 +251,10 @@ const char* UsageText()
            "\n"
            "When ready it prints 'stream HOST:PORT' for each station and, with --directory,\n"
            "'directory HOST:PORT'. The default stream is MPEG-2.5 Layer III, 11025 Hz stereo,\n"
-           "24 kbit/s.\n";
+           "24 kbit/s.\n"
+           "\n"
+           "Licence: GPL-3.0-or-later. This is free software; there is NO WARRANTY, to the\n"
+           "extent permitted by law.\n";
 }
 
 } // namespace station

@@ -52,7 +52,8 @@ int main(int argc, char** argv)
     try {
         options = station::ParseOptions(std::vector<std::string>(argv + 1, argv + argc));
     } catch (const station::UsageError& e) {
-        std::cerr << "sendolin-station: " << e.what() << " (see --help)\n";
+        station::LogFatal(std::string("sendolin-station: ") + e.what());
+        std::cerr << "Try 'sendolin-station --help' for more information.\n";
         return 2;
     }
     if (options.help) {
@@ -83,7 +84,7 @@ int main(int argc, char** argv)
         std::cout.flush();
         io.run();
     } catch (const std::exception& e) {
-        std::cerr << "sendolin-station: " << e.what() << "\n";
+        station::LogFatal(std::string("sendolin-station: ") + e.what());
         return 1;
     }
     return 0;

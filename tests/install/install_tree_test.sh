@@ -2,18 +2,20 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the build into scratch trees and checks what a desktop and a
 # service manager will find there, with the distribution's own validators.
-# Usage: install_tree_test.sh BUILD_DIR "ICON SIZES"
+# Usage: install_tree_test.sh BUILD_DIR "ICON SIZES" [HOMEPAGE]
 #
 # Faults it guards against: files missing or in the wrong folder for a prefix
 # (configuration under /usr/etc, a service naming a path that is not
 # installed), absolute links that point out of an unpacked tree, a Server.ini
 # that names another directory than the packaged station serves, a service
 # that does not run the installed stations file, an icon whose pixels do not
-# match its size folder, invalid desktop, metainfo, unit or man page files,
-# and station options missing from the man page.
+# match its size folder, a made-up web address in the metainfo, invalid
+# desktop, metainfo, unit or man page files, and station options missing
+# from the man page.
 set -euo pipefail
 build=$1
 read -r -a icon_sizes <<<"$2"
+homepage=${3:-}
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
@@ -93,7 +95,15 @@ check_tree() {
   metainfo=$(echo "$usr"/share/metainfo/*.metainfo.xml)
   check "appstreamcli validate" appstreamcli validate --no-net "$metainfo"
   check "metainfo launches the desktop entry" grep -q "<launchable type=\"desktop-id\">sendolin-client.desktop</launchable>" "$metainfo"
-  check "metainfo has a screenshot" grep -q "<screenshot type=\"default\">" "$metainfo"
+  # A web address only where one was configured, never one made up.
+  if [ -n "$homepage" ]; then
+    check "metainfo names the homepage" grep -qF "<url type=\"homepage\">$homepage</url>" "$metainfo"
+    check "metainfo has a screenshot" grep -q "<screenshot type=\"default\">" "$metainfo"
+  else
+    check "metainfo names no web address" sh -c "! grep -Eq '<url|<image' '$metainfo'"
+  fi
+  check "metainfo names a maintainer's mail" grep -Eq "<update_contact>[^<@]+@[^<@.]+\.[^<@]+</update_contact>" "$metainfo"
+  check "metainfo has no mail at localhost" sh -c "! grep -q '@localhost' '$metainfo'"
 
   local page
   for page in sendolin-client sendolin-station; do

@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The station's text conversion, command line and stream header record.
+// The station's text conversion, command line, log lines and stream header
+// record.
+#include "Log.h"
 #include "Options.h"
 #include "StreamHeaderBuilder.h"
 #include "Text.h"
@@ -8,7 +10,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <regex>
+#include <sstream>
+
+#include <sys/stat.h>
 
 using testsupport::ByValue;
 using namespace station;
@@ -135,6 +142,96 @@ TEST(StationOptionsTest, FormatAndPlayOptionsParseOrSayWhatIsWrong)
     EXPECT_EQ(defaults.format.channels, 2);
     EXPECT_EQ(defaults.format.bitrateKbps, 24);
     EXPECT_FALSE(defaults.format.copyBitrate || defaults.play.shuffle);
+}
+
+// What ParseOptions throws for args, or empty when it accepts them.
+std::string UsageErrorOf(const std::vector<std::string>& args)
+{
+    try {
+        ParseOptions(args);
+    } catch (const UsageError& e) {
+        return e.what();
+    }
+    return {};
+}
+
+TEST(StationOptionsTest, MistypedOrUnfinishedOptionsAreNamed)
+{
+    const struct {
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {{"--bogus"}, "unknown option '--bogus'"}, // last on the line: still unknown, not short of a value
+        {{"--bogus", "1"}, "unknown option '--bogus'"},
+        {{"--name", "X", "--rat", "22050"}, "unknown option '--rat'"},
+        {{"--rate"}, "option '--rate' needs a value"},
+        {{"--listen", "127.0.0.1:0", "--directory"}, "option '--directory' needs a value"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(UsageErrorOf(c.args), c.message) << c.args.back();
+}
+
+TEST(StationOptionsTest, EveryOptionTheHelpNamesIsKnown)
+{
+    std::istringstream help(UsageText());
+    int options = 0;
+    for (std::string line; std::getline(help, line);) {
+        std::smatch m;
+        if (!std::regex_search(line, m, std::regex("^  (--[a-z-]+)")) || m[1] == "--help")
+            continue;
+        ++options;
+        const std::string option = m[1];
+        const std::string error = UsageErrorOf({option});
+        EXPECT_EQ(error.find("unknown"), std::string::npos) << error;
+        if (option != "--shuffle")
+            EXPECT_EQ(error, "option '" + option + "' needs a value");
+    }
+    EXPECT_GE(options, 17);
+    EXPECT_NE(std::string(UsageText()).find("GPL-3.0-or-later"), std::string::npos);
+    EXPECT_NE(std::string(UsageText()).find("NO WARRANTY"), std::string::npos);
+}
+
+TEST(StationLogTest, JournalIsRecognisedOnlyByStderrsOwnDeviceAndInode)
+{
+    std::FILE* file = std::tmpfile();
+    ASSERT_NE(file, nullptr);
+    struct stat st{};
+    ASSERT_EQ(fstat(fileno(file), &st), 0);
+    const std::string dev = std::to_string(st.st_dev), ino = std::to_string(st.st_ino);
+    const struct {
+        const char* what;
+        std::string variable;
+        bool journal;
+    } cases[] = {
+        {"own file", dev + ":" + ino, true},
+        {"inherited from another stream", dev + ":" + std::to_string(st.st_ino + 1), false},
+        {"other device", std::to_string(st.st_dev + 1) + ":" + ino, false},
+        {"empty", "", false},
+        {"no inode", dev + ":", false},
+        {"trailing text", dev + ":" + ino + "x", false},
+        {"out of range", "99999999999999999999999:" + ino, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(IsJournalStream(c.variable.c_str(), fileno(file)), c.journal) << c.what;
+    EXPECT_FALSE(IsJournalStream(nullptr, fileno(file)));
+    std::fclose(file);
+}
+
+TEST(StationLogTest, JournalLinesCarryPriorityOthersATimestamp)
+{
+    const struct {
+        Severity severity;
+        const char* journalLine;
+    } cases[] = {
+        {Severity::Error, "<3>m\n"},
+        {Severity::Warning, "<4>m\n"},
+        {Severity::Info, "<6>m\n"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(FormatLogLine(c.severity, "m", true, 0), c.journalLine);
+        const std::string plain = FormatLogLine(c.severity, "m", false, 0);
+        EXPECT_TRUE(std::regex_match(plain, std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d m\n)"))) << plain;
+    }
 }
 
 TEST(StationHeaderTest, DefaultFormatMatchesTheClientsStoredInputFormat)
