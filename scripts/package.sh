@@ -25,7 +25,7 @@ fi
 if [ -d /usr/lib/ccache ]; then
   export PATH=/usr/lib/ccache:$PATH CCACHE_BASEDIR=$out/src CCACHE_NOHASHDIR=1
 fi
-if ! (cd "$out/src" && dpkg-buildpackage -us -uc -b) >"$out/build.log" 2>&1; then
+if ! (cd "$out/src" && dpkg-buildpackage -us -uc -b -J"$(nproc)") >"$out/build.log" 2>&1; then
   tail -n 40 "$out/build.log" >&2
   echo "dpkg-buildpackage failed; the whole log is $out/build.log" >&2
   exit 1

@@ -545,28 +545,33 @@ int ioctlsocket(SOCKET s, long command, u_long* argument)
     return Fail(WSAEINVAL);
 }
 
-int getpeername(SOCKET s, sockaddr* name, int* nameLength)
+namespace {
+
+// getpeername and getsockname differ only in the system call that fills the address.
+using AddressQuery = int (*)(int, ::sockaddr*, socklen_t*);
+
+int AddressOf(SOCKET s, AddressQuery query, sockaddr* name, int* nameLength)
 {
     Entry* e = Find(s);
     if (!e)
         return Fail(WSAENOTSOCK);
-    ::sockaddr_in peer{};
-    socklen_t length = sizeof peer;
-    if (::getpeername(e->fd, reinterpret_cast<::sockaddr*>(&peer), &length) != 0)
+    ::sockaddr_in address{};
+    socklen_t length = sizeof address;
+    if (query(e->fd, reinterpret_cast<::sockaddr*>(&address), &length) != 0)
         return FailFromErrno();
-    return FromSystem(peer, name, nameLength);
+    return FromSystem(address, name, nameLength);
+}
+
+} // namespace
+
+int getpeername(SOCKET s, sockaddr* name, int* nameLength)
+{
+    return AddressOf(s, ::getpeername, name, nameLength);
 }
 
 int getsockname(SOCKET s, sockaddr* name, int* nameLength)
 {
-    Entry* e = Find(s);
-    if (!e)
-        return Fail(WSAENOTSOCK);
-    ::sockaddr_in local{};
-    socklen_t length = sizeof local;
-    if (::getsockname(e->fd, reinterpret_cast<::sockaddr*>(&local), &length) != 0)
-        return FailFromErrno();
-    return FromSystem(local, name, nameLength);
+    return AddressOf(s, ::getsockname, name, nameLength);
 }
 
 int WSAAsyncSelect(SOCKET s, HWND window, unsigned message, long events)
