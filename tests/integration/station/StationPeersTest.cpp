@@ -169,7 +169,7 @@ TEST(StationPeerTest, ListenersBeyondTheLimitAreRefused)
     EXPECT_TRUE(fourth.ListenForStream(header));
 }
 
-TEST(StationCommandLineTest, BadArgumentsExitWithCodeTwoAndOneLine)
+TEST(StationCommandLineTest, BadArgumentsExitWithCodeTwoAndOneLineBeforeTheHelpHint)
 {
     const QStringList bad[] = {{"--listen", "nowhere"}, {"--listen", "1.2.3.4:70000"}, {"--burst", "x"},
                                {"--bogus"}, {"--queue"}, {"--list", "no-comma"}, {"--max-listeners", "0"},
@@ -181,7 +181,10 @@ TEST(StationCommandLineTest, BadArgumentsExitWithCodeTwoAndOneLine)
         ASSERT_TRUE(process.waitForFinished(5000));
         EXPECT_EQ(process.exitCode(), 2) << args.join(' ').toStdString();
         const QByteArray error = process.readAllStandardError();
-        EXPECT_EQ(error.count('\n'), 1) << error.toStdString();
+        const QList<QByteArray> lines = error.split('\n');
+        ASSERT_EQ(lines.size(), 3) << error.toStdString(); // the fault, the hint, nothing after
+        EXPECT_TRUE(lines[0].startsWith("sendolin-station: ")) << error.toStdString();
+        EXPECT_EQ(lines[1], "Try 'sendolin-station --help' for more information.");
     }
 }
 
