@@ -287,46 +287,36 @@ void TCustomWSocket::ResetToDefaults()
     m_flushTimeout = 60;
 }
 
-void TCustomWSocket::SetAddr(const std::string& value)
+// Addr, Port and Proto change alike: only while closed, and a new value is
+// looked up again before the next connect or listen.
+void TCustomWSocket::SetLookedUp(const char* name, const std::string& value, std::string& field, bool& has,
+                                 bool& ready)
 {
-    if (HasAddr && value == m_addrStr)
+    if (has && value == field)
         return;
     if (m_state != wsClosed) {
-        ReportError("Cannot change Addr if not closed");
+        ReportError(std::string("Cannot change ") + name + " if not closed");
         return;
     }
-    m_addrStr = Trim(value);
-    HasAddr = !m_addrStr.empty();
-    if (HasAddr)
-        AddrReady = false;
+    field = Trim(value);
+    has = !field.empty();
+    if (has)
+        ready = false;
+}
+
+void TCustomWSocket::SetAddr(const std::string& value)
+{
+    SetLookedUp("Addr", value, m_addrStr, HasAddr, AddrReady);
 }
 
 void TCustomWSocket::SetPort(const std::string& value)
 {
-    if (HasPort && value == m_portStr)
-        return;
-    if (m_state != wsClosed) {
-        ReportError("Cannot change Port if not closed");
-        return;
-    }
-    m_portStr = Trim(value);
-    HasPort = !m_portStr.empty();
-    if (HasPort)
-        PortReady = false;
+    SetLookedUp("Port", value, m_portStr, HasPort, PortReady);
 }
 
 void TCustomWSocket::SetProto(const std::string& value)
 {
-    if (HasProto && value == m_protoStr)
-        return;
-    if (m_state != wsClosed) {
-        ReportError("Cannot change Proto if not closed");
-        return;
-    }
-    m_protoStr = Trim(value);
-    HasProto = !m_protoStr.empty();
-    if (HasProto)
-        ProtoReady = false;
+    SetLookedUp("Proto", value, m_protoStr, HasProto, ProtoReady);
 }
 
 void TCustomWSocket::SetLocalAddr(const std::string& value)

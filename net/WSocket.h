@@ -142,6 +142,7 @@ protected:
     virtual int RawSend(const char* data, int len);
     virtual int RawReceive(void* buffer, int len);
     virtual void ReportError(const std::string& message);
+    void SetLookedUp(const char* name, const std::string& value, std::string& field, bool& has, bool& ready);
     void ReportSocketError(const std::string& functionName);
     virtual void HandleEventException(const std::exception& e);
     virtual bool FireDataAvailable(std::uint16_t error);
